@@ -1,0 +1,3 @@
+#pragma once
+
+constexpr const char* APP_VERSION = "v1.0.2";
