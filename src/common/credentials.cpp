@@ -1,0 +1,78 @@
+#include "common/common.h"
+
+#include "common/fs.h"
+#include "common/paths.h"
+#include "xml/self.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string token_;
+std::string refresh_token_;
+long long token_expires_ = 0;
+
+// Tokens are at most 1023 characters: the first line as one fgets of a
+// 1024-byte buffer reads it, a line end included when the file has one.
+constexpr size_t TOKEN_MAX = 1023;
+
+const std::string& read_token(const char* path, std::string& cache) {
+    cache.clear();
+    fs::read_first_line(paths::at(path), TOKEN_MAX, cache);
+    return cache;
+}
+
+int write_token(const char* path, const std::string& token) {
+    FILE* file = fopen(paths::at(path).c_str(), "w");
+    if (file == nullptr) {
+        return 0;
+    }
+    fwrite(token.data(), 1, token.size(), file);
+    return fclose(file);
+}
+
+// Stores the contents of the first element named `name` with `store`.
+void store_first(Self& answer, const char* name, int (*store)(const std::string&)) {
+    self_foreach(answer, [name, store](Self& node) {
+        if (node.name == name) {
+            store(node.contents);
+            return 1;
+        }
+        return 0;
+    });
+}
+
+} // namespace
+
+const std::string& get_token() {
+    return read_token(paths::TOKEN_FILE, token_);
+}
+
+int set_token(const std::string& token) {
+    return write_token(paths::TOKEN_FILE, token);
+}
+
+const std::string& get_refresh_token() {
+    return read_token(paths::REFRESH_TOKEN_FILE, refresh_token_);
+}
+
+int set_refresh_token(const std::string& token) {
+    return write_token(paths::REFRESH_TOKEN_FILE, token);
+}
+
+long long set_token_expires(long long ms) {
+    token_expires_ = ms;
+    return token_expires_;
+}
+
+long long set_token_expires() {
+    return token_expires_;
+}
+
+void set_token(Self& answer) {
+    store_first(answer, "token", set_token);
+}
+
+void set_refresh_token(Self& answer) {
+    store_first(answer, "refreshtoken", set_refresh_token);
+}

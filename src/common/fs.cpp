@@ -1,0 +1,185 @@
+#include "common/fs.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs {
+
+namespace {
+
+bool is_directory(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_dot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Names of the entries of a directory other than "." and "..".
+int list_entries(const std::string& path, std::vector<std::string>& names) {
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) {
+        perror(path.c_str());
+        return -1;
+    }
+    while (dirent* entry = readdir(dir)) {
+        if (!is_dot(entry->d_name)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    closedir(dir);
+    return 0;
+}
+
+} // namespace
+
+int is_valid_dir(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? 1 : 0;
+}
+
+int mk_dir(const std::string& path) {
+    if (is_valid_dir(path)) {
+        return 0;
+    }
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return -1;
+    }
+    // The file-system root always exists, so "/x" needs no ancestor made.
+    if (slash > 0 && mk_dir(path.substr(0, slash)) < 0) {
+        return -1;
+    }
+    mkdir(path.c_str(), 0777);
+    return 0;
+}
+
+int rm_file(const std::string& path) {
+    return unlink(path.c_str());
+}
+
+int delete_file(const std::string& path) {
+    if (path.empty()) {
+        return 0;
+    }
+    std::vector<std::string> names;
+    if (list_entries(path, names) < 0) {
+        return -1;
+    }
+    int result = 0;
+    for (const std::string& name : names) {
+        std::string child = path + "/" + name;
+        if (is_directory(child)) {
+            if (delete_file(child) < 0) {
+                result = -1;
+            }
+        } else {
+            unlink(child.c_str());
+        }
+    }
+    return result;
+}
+
+int delete_dir(const std::string& path) {
+    if (path.empty()) {
+        return 0;
+    }
+    std::vector<std::string> names;
+    int result = list_entries(path, names);
+    for (const std::string& name : names) {
+        std::string child = path + "/" + name;
+        if (is_directory(child) && rmdir(child.c_str()) != 0 && delete_dir(child) < 0) {
+            result = -1;
+        }
+    }
+    if (rmdir(path.c_str()) != 0) {
+        perror(path.c_str());
+        return -1;
+    }
+    return result;
+}
+
+int rm_dir(const std::string& path) {
+    if (!is_valid_dir(path)) {
+        return 0;
+    }
+    if (!is_directory(path)) {
+        return unlink(path.c_str()) == 0 ? 0 : -1;
+    }
+    int result = delete_file(path);
+    if (delete_dir(path) < 0) {
+        result = -1;
+    }
+    return result;
+}
+
+int dir_foreach(const std::string& path, const std::function<void(dirent*)>& fn) {
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) {
+        return -1;
+    }
+    while (dirent* entry = readdir(dir)) {
+        fn(entry);
+    }
+    closedir(dir);
+    return 0;
+}
+
+int write_file_atomic(const std::string& path, const std::string& text) {
+    std::string work = path + ".wk";
+    FILE* file = fopen(work.c_str(), "w");
+    if (file == nullptr) {
+        return -1;
+    }
+    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (fclose(file) != 0 || !written) {
+        unlink(work.c_str());
+        return -1;
+    }
+    if (rename(work.c_str(), path.c_str()) != 0) {
+        unlink(work.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int read_first_line(const std::string& path, size_t max_chars, std::string& out) {
+    FILE* file = fopen(path.c_str(), "r");
+    if (file == nullptr) {
+        return -1;
+    }
+    std::vector<char> buffer(max_chars + 1, '\0');
+    out.clear();
+    if (fgets(buffer.data(), static_cast<int>(buffer.size()), file) != nullptr) {
+        out = buffer.data();
+    }
+    fclose(file);
+    return 0;
+}
+
+int read_first_word(const std::string& path, std::string& out) {
+    FILE* file = fopen(path.c_str(), "r");
+    if (file == nullptr) {
+        return -1;
+    }
+    std::string word;
+    int c;
+    while ((c = fgetc(file)) != EOF && isspace(c)) {
+    }
+    while (c != EOF && !isspace(c)) {
+        word += static_cast<char>(c);
+        c = fgetc(file);
+    }
+    fclose(file);
+    if (!word.empty()) {
+        out = word;
+    }
+    return 0;
+}
+
+} // namespace fs

@@ -1,0 +1,121 @@
+#include "xml/xml.h"
+
+#include "core/debug.h"
+
+#include <cstdint>
+#include <cstring>
+#include <expat.h>
+
+namespace {
+
+XML_Parser parser_ = nullptr;
+
+// Deeper documents are refused: the tree and its readers recurse, and no
+// message or service answer comes anywhere near this.
+constexpr size_t MAX_DEPTH = 256;
+
+struct Builder {
+    std::unique_ptr<xml_element> root;
+    std::vector<xml_element*> open;
+    std::vector<std::string> text;
+    bool failed = false;
+};
+
+constexpr const char* WHITE_SPACE = " \t\r\n";
+
+void on_start(void* data, const XML_Char* name, const XML_Char** attributes) {
+    auto* builder = static_cast<Builder*>(data);
+    if (builder->failed || builder->open.size() >= MAX_DEPTH) {
+        builder->failed = true;
+        XML_StopParser(parser_, XML_FALSE);
+        return;
+    }
+    auto element = std::make_unique<xml_element>();
+    element->name = name;
+    for (const XML_Char** a = attributes; a[0] != nullptr; a += 2) {
+        element->attributes.emplace_back(a[0], a[1]);
+    }
+    xml_element* raw = element.get();
+    if (builder->open.empty()) {
+        builder->root = std::move(element);
+    } else {
+        builder->open.back()->children.push_back(std::move(element));
+    }
+    builder->open.push_back(raw);
+    builder->text.emplace_back();
+}
+
+void on_end(void* data, const XML_Char*) {
+    auto* builder = static_cast<Builder*>(data);
+    if (builder->failed || builder->open.empty()) {
+        return;
+    }
+    std::string& text = builder->text.back();
+    size_t first = text.find_first_not_of(WHITE_SPACE);
+    if (first != std::string::npos) {
+        size_t last = text.find_last_not_of(WHITE_SPACE);
+        builder->open.back()->contents = text.substr(first, last - first + 1);
+    }
+    builder->text.pop_back();
+    builder->open.pop_back();
+}
+
+void on_text(void* data, const XML_Char* text, int length) {
+    auto* builder = static_cast<Builder*>(data);
+    if (!builder->failed && !builder->text.empty()) {
+        builder->text.back().append(text, static_cast<size_t>(length));
+    }
+}
+
+} // namespace
+
+int xml_init() {
+    if (parser_ == nullptr) {
+        parser_ = XML_ParserCreate(nullptr);
+    }
+    return parser_ != nullptr ? 0 : -1;
+}
+
+int xml_term() {
+    if (parser_ != nullptr) {
+        XML_ParserFree(parser_);
+        parser_ = nullptr;
+    }
+    return 0;
+}
+
+const char* xml_attr(const xml_element* element, const char* name) {
+    if (element == nullptr || name == nullptr) {
+        return nullptr;
+    }
+    for (const auto& attribute : element->attributes) {
+        if (attribute.first == name) {
+            return attribute.second.c_str();
+        }
+    }
+    return nullptr;
+}
+
+int xml_parse(const char* text, const XmlCallback& callback) {
+    if (parser_ == nullptr || text == nullptr || XML_ParserReset(parser_, nullptr) != XML_TRUE) {
+        debug_printf("xml_parse: error\n");
+        return -1;
+    }
+    Builder builder;
+    XML_SetUserData(parser_, &builder);
+    XML_SetElementHandler(parser_, on_start, on_end);
+    XML_SetCharacterDataHandler(parser_, on_text);
+
+    size_t length = strlen(text);
+    bool parsed = length <= static_cast<size_t>(INT32_MAX) &&
+                  XML_Parse(parser_, text, static_cast<int>(length), XML_TRUE) == XML_STATUS_OK;
+    if (!parsed || builder.failed || builder.root == nullptr) {
+        debug_printf("xml_parse: error\n");
+        return -1;
+    }
+    int result = callback ? callback(text, builder.root.get()) : 0;
+    if (result != 0) {
+        debug_printf("xml_parse: error\n");
+    }
+    return result;
+}

@@ -1,0 +1,133 @@
+#include "core/debug.h"
+#include "xml/self.h"
+#include "xml/xml.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Self parse(const std::string& text, int* result = nullptr) {
+    xml_init();
+    Self tree;
+    int r = self_parse(text, tree);
+    if (result != nullptr) {
+        *result = r;
+    }
+    return tree;
+}
+
+} // namespace
+
+TEST(Self, NamesAreLowerCasedContentsAndValuesKeepTheirCase) {
+    Self tree = parse("<Playlist ID=\"7\"><Name>Abc</Name></Playlist>");
+    EXPECT_EQ(tree.name, "playlist");
+    EXPECT_EQ(tree.attributes.at("id"), "7");
+    ASSERT_EQ(tree.children.size(), 1u);
+    EXPECT_EQ(tree.children[0].name, "name");
+    EXPECT_EQ(tree.children[0].contents, "Abc");
+}
+
+TEST(Self, EscapedSlashesAndWhiteSpace) {
+    Self tree = parse("<r>\n  <url a=\"http:\\/\\/h\\/x\">https:\\/\\/h\\/y</url>\n  <e>  two "
+                      "words \n</e>\n</r>");
+    EXPECT_EQ(tree.contents, "");
+    ASSERT_EQ(tree.children.size(), 2u);
+    EXPECT_EQ(tree.children[0].attributes.at("a"), "http://h/x");
+    EXPECT_EQ(tree.children[0].contents, "https://h/y");
+    EXPECT_EQ(tree.children[1].contents, "two words");
+}
+
+TEST(Self, LaterAttributeDifferingInCaseWins) {
+    Self tree = parse("<a Id=\"1\" ID=\"2\" b=\"&amp;&lt;\"/>");
+    EXPECT_EQ(tree.attributes.size(), 2u);
+    EXPECT_EQ(tree.attributes.at("id"), "2");
+    EXPECT_EQ(tree.attributes.at("b"), "&<");
+}
+
+TEST(Self, MalformedTextLeavesTheTreeAlone) {
+    debug_set(1);
+    for (const char* bad : {"", "plain text", "<a>", "<a/><b/>", "<a></b>", "\x01\x02"}) {
+        testing::internal::CaptureStderr();
+        int result = 0;
+        Self tree = parse(bad, &result);
+        EXPECT_EQ(result, -1) << bad;
+        EXPECT_EQ(tree.name, "");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "xml_parse: error\n") << bad;
+    }
+    debug_set(0);
+}
+
+TEST(Self, DeepNestingIsRefused) {
+    std::string deep;
+    for (int i = 0; i < 5000; ++i) {
+        deep += "<a>";
+    }
+    for (int i = 0; i < 5000; ++i) {
+        deep += "</a>";
+    }
+    int result = 0;
+    parse(deep, &result);
+    EXPECT_EQ(result, -1);
+}
+
+TEST(Self, DumpIndentsChildrenByTwoBlanks) {
+    Self tree = parse("<a b=\"1\"><c>t</c></a>");
+    debug_set(1);
+    testing::internal::CaptureStderr();
+    self_dump(tree);
+    std::string out = testing::internal::GetCapturedStderr();
+    debug_set(0);
+    EXPECT_EQ(out, "***********************\n"
+                   "name     : a\n"
+                   "contents : \n"
+                   "attr     : b = 1\n"
+                   "  ***********************\n"
+                   "  name     : c\n"
+                   "  contents : t\n");
+
+    testing::internal::CaptureStderr();
+    self_dump(tree);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(Self, ForeachWalksDepthFirstAndStops) {
+    Self tree = parse("<r><a><a1/></a><b><b1><g/></b1></b></r>");
+    std::string order;
+    EXPECT_EQ(self_foreach(tree,
+                           [&](Self& n) {
+                               order += n.name + " ";
+                               return 0;
+                           }),
+              0);
+    EXPECT_EQ(order, "r a a1 b b1 g ");
+
+    int visits = 0;
+    EXPECT_EQ(self_foreach(tree,
+                           [&](Self&) {
+                               ++visits;
+                               return 5;
+                           }),
+              5);
+    EXPECT_EQ(visits, 1);
+
+    order.clear();
+    EXPECT_EQ(self_foreach(tree,
+                           [&](Self& n) {
+                               order += n.name + " ";
+                               return n.name == "a1" ? 5 : 0;
+                           }),
+              1);
+    EXPECT_EQ(order, "r a a1 ");
+}
+
+TEST(Xml, AttributesAreMatchedExactlyAndCallbackResultReturned) {
+    xml_init();
+    EXPECT_EQ(xml_init(), 0);
+    int seen = xml_parse("<x cmd=\"Search\" Status=\"on\"/>", [](const char*, xml_element* root) {
+        EXPECT_STREQ(xml_attr(root, "cmd"), "Search");
+        EXPECT_EQ(xml_attr(root, "status"), nullptr);
+        EXPECT_EQ(xml_attr(root, "missing"), nullptr);
+        return 3;
+    });
+    EXPECT_EQ(seen, 3);
+}
