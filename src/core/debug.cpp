@@ -7,9 +7,13 @@ namespace {
 int debug_ = 0;
 }
 
-void debug_set(int on) { debug_ = on; }
+void debug_set(int on) {
+    debug_ = on;
+}
 
-int debug_get() { return debug_; }
+int debug_get() {
+    return debug_;
+}
 
 int debug_printf(const char* format, ...) {
     if (debug_ == 0) {

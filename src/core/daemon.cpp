@@ -1,0 +1,25 @@
+#include "core/daemon.h"
+
+#include "common/fs.h"
+#include "common/paths.h"
+#include "core/debug.h"
+#include "core/rcs_sock.h"
+#include "core/rvx.h"
+#include "core/version.h"
+#include "service/status.h"
+#include "ui/json.h"
+#include "xml/xml.h"
+
+int daemon_run() {
+    debug_printf("** ondemand %s\n", APP_VERSION);
+    // Downloads of an earlier run are never reused.
+    fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
+    xml_init();
+    // Without a control server the daemon runs on unlinked; it never retries.
+    rcssock_open();
+    json_make_init();
+    set_seq_status_value(SEQ_UNKNOWN);
+    for (;;) {
+        rvx_Selects(-1);
+    }
+}

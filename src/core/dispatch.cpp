@@ -1,0 +1,195 @@
+#include "core/dispatch.h"
+
+#include "catalogue/song_list.h"
+#include "common/common.h"
+#include "common/str.h"
+#include "player/playback.h"
+#include "service/login.h"
+#include "service/status.h"
+#include "xml/xml.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Attribute values in the order the command lists them; null when absent.
+using Args = const char* const*;
+using Handler = void (*)(Args);
+
+struct Command {
+    const char* cmd;
+    std::vector<const char*> attributes;
+    // Null while the command's handler has not landed: it is recognised and
+    // does nothing.
+    Handler handler;
+};
+
+// First matching row wins; the value is compared without regard to case.
+const struct {
+    const char* value;
+    const char* alias;
+    const char* code;
+} MODELS[] = {
+    {"mdla", "PNM20", "PNM20"},
+    {"mdlb", "PNM30", "PNM30"},
+    {"upgrade", "PNC90", "PNC90"},
+    {"normal", "PNM10", "PNM10"},
+};
+
+void set_model(Args a) {
+    if (a[0] == nullptr) {
+        return;
+    }
+    for (const auto& model : MODELS) {
+        if (str::iequals(a[0], model.value) || str::iequals(a[0], model.alias)) {
+            set_useragent_model(model.code);
+            return;
+        }
+    }
+}
+
+// Accepted and deliberately ignored.
+void ignore(Args) {}
+
+void set_option(Args a) {
+    if (a[0] != nullptr) {
+        set_refreshTimer_state(a[0]);
+    }
+    if (a[1] != nullptr) {
+        setGratis(a[1]);
+    }
+}
+
+const std::vector<Command> COMMANDS = {
+    {"login", {}, [](Args) { do_login(); }},
+    {"relogin", {"username", "password"}, [](Args a) { do_reLogin(a[0], a[1]); }},
+    {"startup", {"pfix", "id"}, [](Args a) { do_ondemandStart(a[0], a[1]); }},
+    {"search",
+     {"page", "page_size", "title", "artist", "composer", "genre"},
+     [](Args a) { do_search(a[0], a[1], a[2], a[3], a[4], a[5]); }},
+    {"getSongListOldSearch", {}, [](Args) { do_getSongListOldSearch(); }},
+    {"genres", {}, nullptr},
+    {"downloadurl", {"id"}, nullptr},
+    {"download", {"id"}, nullptr},
+    {"playlists", {}, nullptr},
+    {"playlist", {"id"}, nullptr},
+    {"addPreparePlaylist", {"id"}, nullptr},
+    {"createPlaylist", {"name", "items"}, nullptr},
+    {"copyPlaylist", {"name", "items"}, nullptr},
+    {"deletePlaylist", {"id"}, nullptr},
+    {"updatePlaylist", {"id", "name", "items", "sort", "ctrl"}, nullptr},
+    {"addToPlaylist", {"id", "item_id"}, nullptr},
+    {"rmvFromPlaylist", {}, ignore},
+    {"queueList", {}, nullptr},
+    {"quickPlayQueue", {"category", "songId"}, nullptr},
+    {"addQueueTop", {"songId"}, nullptr},
+    {"addQueueBtm", {"songId"}, nullptr},
+    {"rmvQueueSong", {"display_order"}, nullptr},
+    {"sortQueue", {"beforeIndex", "afterIndex"}, nullptr},
+    {"presetPlaylist", {"playlistID"}, nullptr},
+    {"historySongs", {}, nullptr},
+    {"recommendSong", {}, nullptr},
+    {"recommendPlaylist", {}, nullptr},
+    {"clearSonglist", {}, [](Args) { do_clearSonglist(); }},
+    {"ondemandPlaySong", {"category", "playSongIndex", "playlistID"}, nullptr},
+    {"ondemandSongCtrl", {"control"}, nullptr},
+    {"play", {}, ignore},
+    {"pause", {}, [](Args) { do_pause(); }},
+    {"frsffsEnd", {"ctrl"}, nullptr},
+    {"setTime", {"time"}, [](Args a) { do_setTime(a[0]); }},
+    {"setRepeat", {"type"}, nullptr},
+    {"dlgConfirmed", {}, [](Args) { do_dlgConfirmed(); }},
+    {"ondemandStart", {"pfix", "id"}, [](Args a) { do_ondemandStart(a[0], a[1]); }},
+    {"ondemandStop", {"usb_status"}, [](Args a) { do_ondemandStop(a[0]); }},
+    {"ondemandCancel", {}, [](Args) { setOndemandCancel(); }},
+    {"setModel", {"model"}, set_model},
+    {"setOption", {"refreshTimer", "gratis"}, set_option},
+};
+
+void dispatch_command(const xml_element* element, const char* cmd) {
+    for (const Command& command : COMMANDS) {
+        if (!str::iequals(cmd, command.cmd)) {
+            continue;
+        }
+        std::vector<const char*> args;
+        args.reserve(command.attributes.size() + 1);
+        for (const char* name : command.attributes) {
+            args.push_back(xml_attr(element, name));
+        }
+        args.push_back(nullptr);
+        if (command.handler != nullptr) {
+            command.handler(args.data());
+        }
+        return;
+    }
+}
+
+void on_set_ondemand_status(const xml_element* element) {
+    const char* status = xml_attr(element, "status");
+    if (status != nullptr) {
+        set_status(status);
+    }
+}
+
+void on_set_ondemand(const xml_element* element) {
+    // The status goes first, so one message can switch on and start.
+    on_set_ondemand_status(element);
+    const char* cmd = xml_attr(element, "cmd");
+    if (cmd != nullptr) {
+        dispatch_command(element, cmd);
+    }
+}
+
+void on_network_ifsetting(const xml_element* element) {
+    const char* proxy = xml_attr(element, "proxy");
+    const char* port = xml_attr(element, "proxy_port");
+    if (proxy != nullptr && port != nullptr) {
+        std::string value;
+        set_proxy(str::format(value, "%s:%s", proxy, port));
+    }
+}
+
+void on_seq(const xml_element* element) {
+    set_seq_status(xml_attr(element, "status"));
+}
+
+void on_rcs(const xml_element* element) {
+    const char* status = xml_attr(element, "status");
+    if (status != nullptr && str::iequals(status, "to_standby") && get_status() != 0) {
+        set_status("off");
+    }
+}
+
+const struct {
+    const char* name;
+    void (*handle)(const xml_element*);
+} ELEMENTS[] = {
+    {"set_ondemand", on_set_ondemand},
+    {"seq", on_seq},
+    {"network_ifsetting", on_network_ifsetting},
+    {"rcs", on_rcs},
+    // "sssn" (a saved play session) is recognised once play reporting exists.
+    {"sssn", nullptr},
+};
+
+int dispatch_element(const char*, xml_element* root) {
+    if (root->name.empty()) {
+        return 0;
+    }
+    for (const auto& element : ELEMENTS) {
+        if (str::iequals(root->name, element.name)) {
+            if (element.handle != nullptr) {
+                element.handle(root);
+            }
+            break;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int xml_parse(const char* text) {
+    return xml_parse(text, dispatch_element);
+}
