@@ -1,0 +1,257 @@
+#include "net/curl.h"
+
+#include "common/common.h"
+#include "common/deployment.h"
+#include "common/paths.h"
+#include "common/str.h"
+#include "core/debug.h"
+#include "core/rvx.h"
+#include "player/dl_list.h"
+#include "player/ondemandPlayer.h"
+#include "ui/dialog.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <strings.h>
+
+namespace {
+
+struct RunningRequest {
+    rvx_st_io* handle = nullptr;
+    RequestCallback callback;
+    std::string output;
+    std::string body;
+    int status = -1;
+    void* user = nullptr;
+    std::unique_ptr<CurlStderrReader> stderr_reader;
+};
+
+std::deque<WaitingRequest> wait_req_;
+int count_ = 0;
+
+// A text this long without a line end is examined as it stands, so a
+// misbehaving child cannot grow the buffer without limit.
+constexpr size_t MAX_LINE = 8192;
+
+bool contains_nocase(const std::string& text, const char* needle) {
+    return strcasestr(text.c_str(), needle) != nullptr;
+}
+
+bool is_content_host_url(const std::string& url) {
+    for (const char* host : {deployment::CONTENT_HOST, deployment::DEMO_CONTENT_HOST}) {
+        if (host[0] != '\0' && url.find(host) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Downloads that feed the progress figure: the archive or the audio track,
+// or the MIDI file when the song has no audio track.
+bool reports_progress(const std::string& output, unsigned long long song_id) {
+    if (output.find("zip") != std::string::npos || output.find("audio") != std::string::npos) {
+        return true;
+    }
+    return output.find("midi") != std::string::npos && !isUrlDownload_audio(song_id);
+}
+
+unsigned long long song_id_of(void* user) {
+    return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(user));
+}
+
+int read_event(rvx_st_io* io) {
+    auto* request = static_cast<RunningRequest*>(rvx_Get_Par(io));
+    char buffer[RVX_READ_MAX + 4];
+    int count = rvx_ReadData(io, buffer);
+    if (count <= 0 || request == nullptr) {
+        return 0;
+    }
+    buffer[count] = '\0';
+    // Downloads are written to their file by curl itself.
+    if (request->output.empty()) {
+        request->body.append(buffer, strlen(buffer));
+    }
+    return 0;
+}
+
+int read_err_event(rvx_st_io* io) {
+    auto* request = static_cast<RunningRequest*>(rvx_Get_Par(io));
+    char buffer[RVX_READ_MAX + 4];
+    int count = rvx_ReadData(io, buffer);
+    if (count <= 0 || request == nullptr) {
+        return 0;
+    }
+    request->stderr_reader->feed(buffer, static_cast<size_t>(count));
+    return 0;
+}
+
+int wait_event(rvx_st_io* io, int result) {
+    auto* request = static_cast<RunningRequest*>(rvx_Get_Par(io));
+    --count_;
+    if (request != nullptr) {
+        request->stderr_reader->finish();
+        if (request->callback) {
+            int status = result != 0 ? -1 : request->status;
+            request->callback(status, request->output.empty() ? request->body : request->output,
+                              request->user);
+        }
+    }
+    rvx_Exec_Release(io);
+    delete request;
+
+    if (!wait_req_.empty()) {
+        WaitingRequest next = std::move(wait_req_.front());
+        wait_req_.pop_front();
+        curl_exec(next.url, next.method, next.headers, next.forms, next.data, next.output,
+                  std::move(next.callback), next.user);
+    }
+    return 0;
+}
+
+std::unique_ptr<CurlStderrReader> make_stderr_reader(RunningRequest* request) {
+    CurlStderrReader::Events events;
+    events.timed_out = [] { json_make_dlg_error("Error", "Connection timed out"); };
+    events.status = [request](int status) { request->status = status; };
+    events.progress = [request](const std::string& figure) {
+        unsigned long long id = song_id_of(request->user);
+        if (!request->output.empty() && reports_progress(request->output, id)) {
+            updateProgress(figure, id);
+        }
+    };
+    return std::make_unique<CurlStderrReader>(std::move(events));
+}
+
+} // namespace
+
+void CurlStderrReader::feed(const char* data, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        char c = data[i];
+        if (c == '\n' || c == '\r') {
+            if (!pending_.empty()) {
+                examine(pending_);
+                pending_.clear();
+            }
+        } else if (c != '\0') {
+            pending_ += c;
+            if (pending_.size() >= MAX_LINE) {
+                examine(pending_);
+                pending_.clear();
+            }
+        }
+    }
+}
+
+void CurlStderrReader::finish() {
+    if (!pending_.empty()) {
+        examine(pending_);
+        pending_.clear();
+    }
+}
+
+void CurlStderrReader::examine(const std::string& line) {
+    if (contains_nocase(line, "timed out") && events_.timed_out) {
+        events_.timed_out();
+    }
+    const char* status = strcasestr(line.c_str(), "< HTTP/1.1");
+    if (status != nullptr && events_.status) {
+        events_.status(atoi(status + strlen("< HTTP/1.1")));
+    }
+    // Progress pieces of "-#": the figure is the five characters before the
+    // percent sign. Verbose lines (headers, connection notes) are not.
+    size_t percent = line.find('%');
+    bool verbose = strchr("<>*{}", line[0]) != nullptr;
+    if (percent != std::string::npos && percent > 0 && !verbose && events_.progress) {
+        size_t start = percent >= 5 ? percent - 5 : 0;
+        events_.progress(line.substr(start, percent - start));
+    }
+}
+
+int curl_build_args(const WaitingRequest& request, std::vector<std::string>& args) {
+    if (request.method != CURL_GET && request.method != CURL_POST) {
+        return -1;
+    }
+    std::string url = request.url;
+    str::replace(url, "&amp;", "&");
+    bool download = !request.output.empty();
+
+    args = {paths::at(paths::CURL), "--request", request.method == CURL_GET ? "GET" : "POST", url,
+            "--insecure",           "--verbose"};
+    // Logging in and refreshing the token are never cut short.
+    if (url.find("login") == std::string::npos && url.find("refresh") == std::string::npos) {
+        args.insert(args.end(), {"--max-time", "60"});
+    }
+    args.push_back(download ? "-#" : "--silent");
+    std::string cookies = paths::at(paths::COOKIE_FILE);
+    args.insert(args.end(),
+                {"--http1.1", "--location", "--cookie", cookies, "--cookie-jar", cookies});
+    if (is_content_host_url(url)) {
+        args.insert(args.end(), {"--key", paths::at(paths::CERT_KEY), "--cacert",
+                                 paths::at(paths::CERT_CA), "--cert", paths::at(paths::CERT_CERT)});
+    }
+    if (!get_proxy().empty()) {
+        args.insert(args.end(), {"--proxy", get_proxy()});
+    }
+    for (const std::string& header : request.headers) {
+        args.insert(args.end(), {"--header", header});
+    }
+    for (const std::string& form : request.forms) {
+        args.insert(args.end(), {"--form", form});
+    }
+    for (const std::string& field : request.data) {
+        args.insert(args.end(), {"--data-urlencode", field});
+    }
+    if (download) {
+        args.insert(args.end(), {"--output", request.output});
+    }
+    return 0;
+}
+
+int curl_exec(const std::string& url, int method, const std::vector<std::string>& headers,
+              const std::vector<std::string>& forms, const std::vector<std::string>& data,
+              const std::string& output, RequestCallback callback, void* user) {
+    if (count_ >= CURL_MAX_RUNNING) {
+        wait_req_.push_back(
+            WaitingRequest{url, method, headers, forms, data, output, std::move(callback), user});
+        return 0;
+    }
+    WaitingRequest request{url, method, headers, forms, data, output, RequestCallback(), user};
+    std::vector<std::string> args;
+    if (curl_build_args(request, args) < 0) {
+        return -1;
+    }
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (std::string& arg : args) {
+        argv.push_back(&arg[0]);
+    }
+    argv.push_back(nullptr);
+
+    rvx_st_io* handle = rvx_Exec_WithStderr(argv.data());
+    if (handle == nullptr) {
+        debug_printf("curl: cannot start %s\n", argv[0]);
+        return -1;
+    }
+    rvx_Exec_Set_WaitEvent(handle, wait_event);
+    rvx_Set_Type(handle, -1);
+    rvx_Set_ReadEvent(handle, read_event);
+    rvx_Exec_Set_StderrType(handle, -1);
+    rvx_Exec_Set_StderrReadEvent(handle, read_err_event);
+
+    auto* running = new RunningRequest;
+    running->handle = handle;
+    running->callback = std::move(callback);
+    running->output = output;
+    running->user = user;
+    running->stderr_reader = make_stderr_reader(running);
+    rvx_Set_Par(handle, running);
+    rvx_Exec_Set_StderrPar(handle, running);
+    ++count_;
+    return 0;
+}
+
+int curl_num() {
+    return count_ + static_cast<int>(wait_req_.size());
+}

@@ -1,0 +1,61 @@
+// The request runner: every web request and download is one run of the
+// curl program; at most five run at once, the rest wait in order.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// status: the last HTTP status read, or -1 when curl failed or no answer was
+// seen; text: the body, or the output path of a download.
+using RequestCallback = std::function<void(int status, const std::string& text, void* user)>;
+
+constexpr int CURL_GET = 0;
+constexpr int CURL_POST = 1;
+constexpr int CURL_MAX_RUNNING = 5;
+
+struct WaitingRequest {
+    std::string url;
+    int method = CURL_GET;
+    std::vector<std::string> headers;
+    std::vector<std::string> forms;
+    std::vector<std::string> data;
+    std::string output;
+    RequestCallback callback;
+    void* user = nullptr;
+};
+
+// 0 when the request was started or queued; -1 for an unknown method or a
+// child that cannot be started (the callback is then never called).
+int curl_exec(const std::string& url, int method, const std::vector<std::string>& headers,
+              const std::vector<std::string>& forms, const std::vector<std::string>& data,
+              const std::string& output, RequestCallback callback, void* user);
+
+// Requests submitted and not yet answered: running plus waiting.
+int curl_num();
+
+// The argument vector of one request, program path first; -1 for an
+// unknown method.
+int curl_build_args(const WaitingRequest& request, std::vector<std::string>& args);
+
+// Reads curl's verbose standard error line by line; a line may arrive split
+// over several reads.
+class CurlStderrReader {
+  public:
+    struct Events {
+        std::function<void()> timed_out;
+        std::function<void(int)> status;
+        std::function<void(const std::string&)> progress;
+    };
+    explicit CurlStderrReader(Events events) : events_(std::move(events)) {}
+
+    void feed(const char* data, size_t length);
+    // The text after the last line end, at the child's end.
+    void finish();
+
+  private:
+    void examine(const std::string& line);
+
+    Events events_;
+    std::string pending_;
+};

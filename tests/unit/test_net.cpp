@@ -1,0 +1,263 @@
+#include "common/common.h"
+#include "net/curl.h"
+#include "net/webapi.h"
+#include "support/temp_root.h"
+#include "support/wait.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+Args args_of(const std::string& url, int method, const Args& data, const std::string& output,
+             const Args& headers = {}) {
+    WaitingRequest request;
+    request.url = url;
+    request.method = method;
+    request.headers = headers;
+    request.data = data;
+    request.output = output;
+    Args args;
+    EXPECT_EQ(curl_build_args(request, args), 0);
+    return args;
+}
+
+} // namespace
+
+class CurlArgs : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        unsetenv("ONDEMAND_ROOT");
+        set_proxy("");
+    }
+    void TearDown() override { set_proxy(""); }
+};
+
+TEST_F(CurlArgs, GetHasTheFixedOptionsInOrder) {
+    EXPECT_EQ(args_of("https://h/items?a=1&amp;b=2", CURL_GET, {}, "", {"Accept: text/xml"}),
+              (Args{"/usr/bin/curl", "--request", "GET", "https://h/items?a=1&b=2", "--insecure",
+                    "--verbose", "--max-time", "60", "--silent", "--http1.1", "--location",
+                    "--cookie", "/usr/local/olc/cookie.txt", "--cookie-jar",
+                    "/usr/local/olc/cookie.txt", "--header", "Accept: text/xml"}));
+}
+
+TEST_F(CurlArgs, PostSendsDataFieldsAndLoginHasNoTimeLimit) {
+    Args args = args_of("https://h/auth/login", CURL_POST, {"username=a", "password=b"}, "");
+    EXPECT_EQ(args[2], "POST");
+    EXPECT_EQ(std::count(args.begin(), args.end(), "--max-time"), 0);
+    EXPECT_EQ(Args(args.end() - 4, args.end()),
+              (Args{"--data-urlencode", "username=a", "--data-urlencode", "password=b"}));
+
+    Args refresh = args_of("https://h/x?next=refresh", CURL_GET, {}, "");
+    EXPECT_EQ(std::count(refresh.begin(), refresh.end(), "--max-time"), 0);
+}
+
+TEST_F(CurlArgs, DownloadShowsProgressAndWritesItsFile) {
+    Args args = args_of("https://cdn/x.mid", CURL_GET, {}, "/usr/local/ondemand/5/midi");
+    EXPECT_EQ(std::count(args.begin(), args.end(), "--silent"), 0);
+    EXPECT_EQ(args[8], "-#");
+    EXPECT_EQ(Args(args.end() - 2, args.end()), (Args{"--output", "/usr/local/ondemand/5/midi"}));
+}
+
+TEST_F(CurlArgs, ContentHostsGetTheClientCertificateAndProxyFollows) {
+    set_proxy("10.0.0.1:8080");
+    Args args = args_of("https://content.ondemand.example/a.zip", CURL_GET, {}, "");
+    auto key = std::find(args.begin(), args.end(), "--key");
+    ASSERT_NE(key, args.end());
+    EXPECT_EQ(Args(key, key + 8), (Args{"--key", "/tmp/certs/key", "--cacert", "/tmp/certs/ca",
+                                        "--cert", "/tmp/certs/cert", "--proxy", "10.0.0.1:8080"}));
+    Args plain = args_of("https://other/a.zip", CURL_GET, {}, "");
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), "--key"), 0);
+}
+
+TEST_F(CurlArgs, PathsAreTakenBelowTheRoot) {
+    setenv("ONDEMAND_ROOT", "/r", 1);
+    Args args = args_of("https://h/", CURL_GET, {}, "");
+    EXPECT_EQ(args[0], "/r/usr/bin/curl");
+    EXPECT_EQ(args[12], "/r/usr/local/olc/cookie.txt");
+    unsetenv("ONDEMAND_ROOT");
+}
+
+TEST_F(CurlArgs, UnknownMethodIsRefused) {
+    WaitingRequest request;
+    request.method = 2;
+    Args args;
+    EXPECT_EQ(curl_build_args(request, args), -1);
+    EXPECT_EQ(curl_exec("https://h/", 2, {}, {}, {}, "", nullptr, nullptr), -1);
+}
+
+struct StderrSeen {
+    int timeouts = 0;
+    std::vector<int> statuses;
+    std::vector<std::string> figures;
+};
+
+CurlStderrReader make_reader(StderrSeen& seen) {
+    CurlStderrReader::Events events;
+    events.timed_out = [&seen] { ++seen.timeouts; };
+    events.status = [&seen](int status) { seen.statuses.push_back(status); };
+    events.progress = [&seen](const std::string& figure) { seen.figures.push_back(figure); };
+    return CurlStderrReader(events);
+}
+
+TEST(CurlStderr, LinesSplitAcrossReadsAreSeenOnce) {
+    StderrSeen seen;
+    CurlStderrReader reader = make_reader(seen);
+    for (const char* piece :
+         {"* Connected\r\n< HT", "TP/1.1 3", "02 Found\r\n< Location: /a%20b\r",
+          "\n< http/1.1 200 OK\r\n", "* Operation timed ", "out after 60000 ms"}) {
+        reader.feed(piece, strlen(piece));
+    }
+    EXPECT_EQ(seen.timeouts, 0);
+    reader.finish();
+    EXPECT_EQ(seen.statuses, (std::vector<int>{302, 200}));
+    EXPECT_EQ(seen.timeouts, 1);
+    EXPECT_TRUE(seen.figures.empty()); // verbose lines are not progress
+}
+
+TEST(CurlStderr, ProgressFiguresAreTheFiveCharactersBeforeThePercentSign) {
+    StderrSeen seen;
+    CurlStderrReader reader = make_reader(seen);
+    std::string bar =
+        "\r######                  45.3%\r7.5%\r" + std::string(70, '#') + " 100.0%\n";
+    reader.feed(bar.data(), bar.size());
+    EXPECT_EQ(seen.figures, (std::vector<std::string>{" 45.3", "7.5", "100.0"}));
+}
+
+TEST(UrlEncode, LettersAndDigitsStayEverythingElseIsEscaped) {
+    std::string out = "old";
+    EXPECT_EQ(url_encode_utf8("Ab9 &=%\"$`\\\xC3\xA9", out), 0);
+    EXPECT_EQ(out, "Ab9%20%26%3D%25%22%24%60%5C%C3%A9");
+
+    std::string long_text(3000, 'x');
+    long_text += " y";
+    url_encode_utf8(long_text, out);
+    EXPECT_EQ(out, std::string(3000, 'x') + "%20y");
+
+    std::string back;
+    EXPECT_EQ(downloadDecodeURL("Ab9%20%26%C3%A9%zz%4", back), 0);
+    EXPECT_EQ(back, "Ab9 &\xC3\xA9%zz%4");
+}
+
+// A stand-in for curl under the test root: it logs the URL it was started
+// for, waits a little, and answers like curl's verbose mode.
+class CurlQueue : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root.write("/usr/bin/curl", "#!/bin/sh\n"
+                                    "echo \"$3\" >> \"$ONDEMAND_ROOT/started\"\n"
+                                    "case \"$3\" in *fail*) exit 7;; esac\n"
+                                    "sleep 0.3\n"
+                                    "echo '< HTTP/1.1 201 Created' >&2\n"
+                                    "printf 'body of %s' \"$3\"\n");
+        chmod((root.path() + "/usr/bin/curl").c_str(), 0755);
+    }
+
+    void submit(const std::string& url, const std::string& output = "") {
+        int result = curl_exec(
+            url, CURL_GET, {}, {}, {}, output,
+            [this, url](int status, const std::string& text, void*) {
+                answered.push_back(url);
+                statuses.push_back(status);
+                texts.push_back(text);
+                if (on_answer) {
+                    auto next = std::move(on_answer);
+                    on_answer = nullptr;
+                    next(url);
+                }
+            },
+            nullptr);
+        EXPECT_EQ(result, 0);
+    }
+
+    std::vector<std::string> started() {
+        std::vector<std::string> lines;
+        std::string text = root.read("/started");
+        if (text != "<missing>") {
+            str_split(text, lines);
+        }
+        return lines;
+    }
+
+    static void str_split(const std::string& text, std::vector<std::string>& lines) {
+        size_t pos = 0;
+        for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', pos)) {
+            lines.push_back(text.substr(pos, nl - pos));
+            pos = nl + 1;
+        }
+    }
+
+    TempRoot root;
+    std::vector<std::string> answered;
+    std::vector<int> statuses;
+    std::vector<std::string> texts;
+    std::function<void(const std::string&)> on_answer;
+};
+
+TEST_F(CurlQueue, AtMostFiveRunAndTheRestWaitInOrder) {
+    for (int i = 1; i <= 7; ++i) {
+        submit("u" + std::to_string(i));
+    }
+    EXPECT_EQ(curl_num(), 7);
+    ASSERT_TRUE(run_until([&] { return started().size() >= 5; }));
+    EXPECT_EQ(started().size(), 5u);
+    ASSERT_TRUE(run_until([&] { return answered.size() == 7; }));
+    EXPECT_EQ(started(), (std::vector<std::string>{"u1", "u2", "u3", "u4", "u5", "u6", "u7"}));
+    EXPECT_EQ(statuses, std::vector<int>(7, 201));
+    EXPECT_EQ(texts[0].substr(0, 8), "body of ");
+    EXPECT_EQ(curl_num(), 0);
+}
+
+TEST_F(CurlQueue, RequestFromACallbackStartsAheadOfTheWaitingOnes) {
+    for (int i = 1; i <= 7; ++i) {
+        submit("u" + std::to_string(i));
+    }
+    on_answer = [this](const std::string&) { submit("x"); };
+    ASSERT_TRUE(run_until([&] { return answered.size() == 8; }, 10000));
+    std::vector<std::string> order = started();
+    ASSERT_EQ(order.size(), 8u);
+    // u6 was taken from the queue while five ran again, so it went back
+    // behind u7.
+    EXPECT_EQ(std::vector<std::string>(order.begin() + 5, order.end()),
+              (std::vector<std::string>{"x", "u7", "u6"}));
+}
+
+TEST_F(CurlQueue, FailuresAndDownloads) {
+    submit("fail-now");
+    submit("https://cdn/file", "/out/path");
+    ASSERT_TRUE(run_until([&] { return answered.size() == 2; }));
+    EXPECT_EQ(statuses[0], -1);
+    EXPECT_EQ(answered[1], "https://cdn/file");
+    EXPECT_EQ(texts[1], "/out/path");
+    EXPECT_EQ(statuses[1], 201);
+}
+
+TEST_F(CurlQueue, AQueuedRequestThatCannotStartIsDropped) {
+    for (int i = 1; i <= 5; ++i) {
+        submit("u" + std::to_string(i));
+    }
+    bool bad_called = false;
+    EXPECT_EQ(curl_exec(
+                  "bad", 9, {}, {}, {}, "",
+                  [&](int, const std::string&, void*) { bad_called = true; }, nullptr),
+              0);
+    submit("after");
+    ASSERT_TRUE(run_until([&] { return answered.size() == 6; }, 10000));
+    EXPECT_FALSE(bad_called);
+    EXPECT_EQ(answered.back(), "after");
+    EXPECT_EQ(curl_num(), 0);
+}
+
+TEST_F(CurlQueue, AMissingProgramFailsTheSubmission) {
+    fs::rm_file(root.path() + "/usr/bin/curl");
+    bool called = false;
+    EXPECT_EQ(curl_exec(
+                  "u", CURL_GET, {}, {}, {}, "",
+                  [&](int, const std::string&, void*) { called = true; }, nullptr),
+              -1);
+    EXPECT_EQ(curl_num(), 0);
+    rvx_Selects(50);
+    EXPECT_FALSE(called);
+}
