@@ -1,0 +1,9 @@
+// The genres the service offers, published in the status file.
+#pragma once
+
+#include "catalogue/records.h"
+
+#include <vector>
+
+std::vector<Genre>& getGenres();
+void init_genrelist();

@@ -1,0 +1,10 @@
+// The play queue.
+#pragma once
+
+#include "catalogue/records.h"
+
+#include <vector>
+
+std::vector<Song>& queuelist_get();
+void queuelist_dump();
+void init_qlist();

@@ -1,0 +1,23 @@
+#include "catalogue/recommendPlaylist.h"
+
+#include "core/debug.h"
+
+namespace {
+
+std::vector<Playlist> list_;
+
+} // namespace
+
+std::vector<Playlist>& recommendPlaylists_get() {
+    return list_;
+}
+
+void recommendPlaylists_dump() {
+    for (const Playlist& playlist : list_) {
+        debug_printf("* %5lld: %s\n", static_cast<long long>(playlist.id), playlist.name.c_str());
+    }
+}
+
+void init_recmplaylist() {
+    list_.clear();
+}

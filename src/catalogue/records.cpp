@@ -1,0 +1,86 @@
+#include "catalogue/records.h"
+
+#include "core/debug.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+const std::string EMPTY;
+
+} // namespace
+
+const std::string& attr_text(const Self& element, const char* name) {
+    auto it = element.attributes.find(name);
+    return it != element.attributes.end() ? it->second : EMPTY;
+}
+
+int32_t attr_int(const Self& element, const char* name) {
+    errno = 0;
+    long long value = strtoll(attr_text(element, name).c_str(), nullptr, 10);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}
+
+uint64_t attr_id(const Self& element, const char* name) {
+    return static_cast<uint64_t>(static_cast<int64_t>(attr_int(element, name)));
+}
+
+bool has_attributes(const Self& element, std::initializer_list<const char*> names) {
+    for (const char* name : names) {
+        if (element.attributes.find(name) == element.attributes.end()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Song song_from(const Self& item) {
+    Song song;
+    song.id = attr_id(item, "id");
+    song.display_order = static_cast<uint32_t>(attr_int(item, "display_order"));
+    song.title = attr_text(item, "title");
+    song.artist = attr_text(item, "artist");
+    song.composer = attr_text(item, "composer");
+    song.performer = attr_text(item, "performer");
+    song.length = attr_text(item, "length");
+    song.genre = attr_text(item, "genre");
+    song.rollform_type = attr_text(item, "rollform_type");
+    song.isPlayOk = attr_text(item, "ondemand_play");
+    return song;
+}
+
+void read_songs(const Self& answer, bool require_all, std::vector<Song>& out) {
+    out.clear();
+    self_foreach(answer, [&out, require_all](const Self& node) {
+        if (node.name != "item") {
+            return 0;
+        }
+        if (require_all &&
+            !has_attributes(node, {"id", "display_order", "title", "artist", "composer",
+                                   "performer", "length", "genre", "rollform_type"})) {
+            return 0;
+        }
+        out.push_back(song_from(node));
+        return 0;
+    });
+}
+
+void sort_by_display_order(std::vector<Song>& songs) {
+    std::sort(songs.begin(), songs.end(),
+              [](const Song& a, const Song& b) { return a.display_order < b.display_order; });
+}
+
+void dump_songs(const std::vector<Song>& songs) {
+    for (const Song& song : songs) {
+        debug_printf("* %5lld: %s\n", static_cast<long long>(song.id), song.title.c_str());
+    }
+}

@@ -1,0 +1,30 @@
+#include "service/answer.h"
+
+#include "common/str.h"
+#include "service/status.h"
+#include "ui/dialog.h"
+
+bool is_success_status(int status) {
+    return status == -1 || (status >= 200 && status <= 299);
+}
+
+void report_failed_answer(int status, const char* operation, const Self& answer) {
+    // Switching off resets the published dialog, so it must come first.
+    regionsErrorCheck(status, false);
+    std::string message;
+    str::format(message, "server([%d]: %s)", status, operation);
+    json_make_dlg_error("Error", message, answer);
+}
+
+bool accept_answer(int status, const std::string& body, const char* parse_label,
+                   const char* operation, Self& answer) {
+    if (self_parse(body, answer) != 0) {
+        json_make_dlg_error("Error", parse_label);
+        return false;
+    }
+    if (!is_success_status(status)) {
+        report_failed_answer(status, operation, answer);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,21 @@
+// The rule every answer handler follows: a status of -1 or 2xx is success;
+// any other status is shown as "server([status]: operation)" with the
+// service's own messages, and a regional refusal (403) switches the service
+// off.
+#pragma once
+
+#include "xml/self.h"
+
+#include <string>
+
+bool is_success_status(int status);
+
+// The error dialog of a failed answer; for 403 the service is switched off
+// first, so the dialog is what the user sees afterwards.
+void report_failed_answer(int status, const char* operation, const Self& answer);
+
+// Parses the body into `answer`. On a parse failure shows the error dialog
+// with `parse_label`; on a failed status reports it as above. True when the
+// handler's success action is to run.
+bool accept_answer(int status, const std::string& body, const char* parse_label,
+                   const char* operation, Self& answer);

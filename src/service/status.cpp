@@ -1,0 +1,284 @@
+#include "service/status.h"
+
+#include "common/common.h"
+#include "common/deployment.h"
+#include "common/fs.h"
+#include "common/paths.h"
+#include "common/str.h"
+#include "core/rcs_sock.h"
+#include "player/dl_list.h"
+#include "player/ondemandPlayer.h"
+#include "player/playback.h"
+#include "service/login.h"
+#include "service/session.h"
+#include "ui/dialog.h"
+#include "ui/json.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+int status_ = 0;
+int seq_status_ = 0;
+int next_control_status_ = 0;
+unsigned int startup_step_ = 0;
+bool isStopOndemand = false;
+bool gratis_ = true;
+bool isOndemandNoSong = true;
+std::string m_load_song_pfix;
+unsigned long long m_load_song_id = 0;
+
+constexpr unsigned int STEP_DONE = 7;
+constexpr size_t BASE_URL_MAX = 1023;
+
+bool is_local_prefix(const std::string& pfix) {
+    return pfix == "d" || pfix == "l";
+}
+
+void switch_on() {
+    if (status_ != 0) {
+        return;
+    }
+    status_ = 1;
+    rcssock_send("<ondemand status=\"on\"/>\n");
+    setRcsOndemandNoSong();
+    ondemandSetRepeatType(REPEAT_OFF);
+    do_pause();
+    do_setTime("0");
+}
+
+void switch_off() {
+    if (startup_step_ == STEP_DONE && status_ == 0) {
+        return;
+    }
+    status_ = 0;
+    session_id().clear();
+    getWhereCode().clear();
+    startup_step_ = STEP_DONE;
+    rcssock_send("<ondemand status=\"off\"/>\n");
+    setRcsModeNormal();
+    // Downloads never outlive the service.
+    fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
+    initDLlist();
+    json_make_init();
+}
+
+// What the sequencer is told once a loaded song is ready.
+void send_play_or_pause() {
+    if (next_control_status_ != 0) {
+        rcssock_send("<set_seq status=\"pause\"/>\n");
+    } else {
+        rcssock_send("<set_seq status=\"play\"/>\n");
+    }
+}
+
+} // namespace
+
+int get_status() {
+    return status_;
+}
+
+void set_status(const char* value) {
+    if (value == nullptr) {
+        return;
+    }
+    if (str::iequals(value, "on")) {
+        switch_on();
+    } else if (str::iequals(value, "off")) {
+        switch_off();
+    }
+}
+
+void setRcsOndemandNoSong() {
+    isOndemandNoSong = true;
+    rcssock_send("<set_rcs mode=\"ondemandNoSong\"/>\n");
+}
+
+void setRcsModeNormal() {
+    isOndemandNoSong = false;
+    rcssock_send("<set_rcs mode=\"normal\"/>\n");
+}
+
+void setGratis(const char* value) {
+    if (value == nullptr) {
+        return;
+    }
+    if (str::iequals(value, "true")) {
+        gratis_ = true;
+    } else if (str::iequals(value, "false")) {
+        gratis_ = false;
+    }
+}
+
+bool isGratisMember() {
+    return gratis_;
+}
+
+void setOndemandCancel() {
+    isStopOndemand = true;
+}
+
+void do_dlgConfirmed() {
+    json_make_ondemand_dialog_confirmed();
+}
+
+void do_ondemandStart(const char* pfix, const char* id) {
+    if (pfix == nullptr || id == nullptr) {
+        return;
+    }
+    m_load_song_pfix = pfix;
+    m_load_song_id = strtoull(id, nullptr, 10);
+    if (!get_token().empty() && !get_refresh_token().empty()) {
+        if (!is_local_prefix(m_load_song_pfix)) {
+            rcssock_send("<set_song prefix=\"d\" song_id=\"1\" control=\"stop\" />\n");
+        }
+        startup_step_ = 0;
+        isStopOndemand = false;
+        json_make_init();
+        json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECT_LOGIN, true, false);
+        initCallWebApi();
+    } else if (isOndemandFlag()) {
+        json_make_dlg_relogin();
+    } else {
+        json_make_dlg_error("Error", "Not authorized.");
+    }
+}
+
+void do_ondemandStop(const char* usb_status) {
+    if (!is_local_prefix(m_load_song_pfix) && usb_status != nullptr &&
+        str::iequals(usb_status, "off")) {
+        m_load_song_pfix = "d";
+        m_load_song_id = 1;
+    }
+    rcssock_send("<set_song prefix=\"%s\" song_id=\"%lld\" control=\"stop\" />\n",
+                 m_load_song_pfix.c_str(), static_cast<long long>(m_load_song_id));
+}
+
+void ondemand_restart_last_song() {
+    std::string id;
+    str::format(id, "%llu", m_load_song_id);
+    std::string pfix = m_load_song_pfix;
+    do_ondemandStart(pfix.c_str(), id.c_str());
+}
+
+void initCallWebApi() {
+    if (isStopOndemand) {
+        startup_step_ = STEP_DONE;
+        set_status("off");
+        isStopOndemand = false;
+    }
+    switch (startup_step_) {
+    case 0:
+        startup_step_ = 1;
+        set_status("on");
+        initCallWebApi();
+        return;
+    case 1:
+        startup_step_ = 2;
+        do_account_features();
+        return;
+    default:
+        // The playlist, genre and recommendation steps rest here until
+        // their requests exist.
+        return;
+    case STEP_DONE:
+        json_make_status_json();
+        hide_wait_dialog();
+        return;
+    }
+}
+
+unsigned int get_startup_step() {
+    return startup_step_;
+}
+
+int get_seq_status() {
+    return seq_status_;
+}
+
+void set_seq_status_value(int state) {
+    seq_status_ = state;
+}
+
+int get_next_control_status() {
+    return next_control_status_;
+}
+
+void set_next_control_status(int value) {
+    next_control_status_ = value;
+}
+
+void set_seq_status(const char* status) {
+    if (status_ == 0) {
+        return;
+    }
+    if (status != nullptr) {
+        int previous = seq_status_;
+        if (str::iequals(status, "play")) {
+            seq_status_ = SEQ_PLAY;
+            next_control_status_ = 0;
+            if (isOndemandNoSong) {
+                setRcsModeNormal();
+            }
+            // The first "play" after a load opens the play session.
+            if (!is_played_song()) {
+                is_played_song() = true;
+            }
+        } else if (str::iequals(status, "pause")) {
+            seq_status_ = SEQ_PAUSE;
+        } else if (str::iequals(status, "stop")) {
+            if (previous == SEQ_LOAD && startup_step_ == STEP_DONE) {
+                is_played_song() = false;
+                send_play_or_pause();
+            }
+            if (previous == SEQ_FFS) {
+                rcssock_send("<set_seq time=\"%lld\" />\n",
+                             static_cast<long long>(max_time_sec()) * 1000LL);
+            }
+            seq_status_ = SEQ_STOP;
+        } else if (str::iequals(status, "load")) {
+            if (seq_status_ != SEQ_FFS) {
+                seq_status_ = SEQ_LOAD;
+            }
+        } else if (str::iequals(status, "nosong")) {
+            // After a fast forward to the end the song is loaded again
+            // instead of ending.
+            if (seq_status_ != SEQ_FFS) {
+                seq_status_ = SEQ_NOSONG;
+            }
+        } else if (str::iequals(status, "ffs")) {
+            next_control_status_ = previous == SEQ_PLAY ? 0 : 1;
+            seq_status_ = SEQ_FFS;
+        } else {
+            seq_status_ = SEQ_UNKNOWN;
+        }
+    }
+    if (status_ != 0 && seq_status_ == SEQ_NOSONG && !isNextSong()) {
+        // Without a next song the last song stays loaded, paused.
+        next_control_status_ = 1;
+        json_make_playmanager_info();
+    }
+}
+
+bool isTestServer() {
+    std::string url;
+    if (fs::read_first_line(paths::at(paths::BASE_URL_FILE), BASE_URL_MAX, url) != 0 ||
+        url.empty()) {
+        return false;
+    }
+    return url == deployment::STAGING_BASE_URL || url == deployment::PRODUCTION_BASE_URL;
+}
+
+int regionsErrorCheck(int code, bool show) {
+    if (code != 403) {
+        return code;
+    }
+    set_status("off");
+    isStopOndemand = true;
+    if (show) {
+        std::string message;
+        json_make_dlg_error("Error", str::format(message, "server([%d]: Region Error)", code));
+    }
+    return code;
+}

@@ -1,0 +1,71 @@
+#include "ui/dialog.h"
+
+#include "ui/json.h"
+
+namespace {
+
+dialogInfo m_dlgInfo;
+
+} // namespace
+
+const dialogInfo& getDialogInfo() {
+    return m_dlgInfo;
+}
+
+void setDialogInfo(std::string title, std::string message, std::string type, bool isShow,
+                   bool confirmed) {
+    m_dlgInfo.title = std::move(title);
+    m_dlgInfo.message = std::move(message);
+    m_dlgInfo.type = std::move(type);
+    m_dlgInfo.isShow = isShow;
+    m_dlgInfo.confirmed = confirmed;
+}
+
+void initDialogInfo() {
+    setDialogInfo("", "", "", false, true);
+}
+
+void json_make_ondemand_dialog_confirmed() {
+    initDialogInfo();
+    json_make_dialog_json();
+}
+
+void json_make_dlg_wait_modal(std::string title, std::string message, bool isShow, bool isProg) {
+    m_dlgInfo.isProg = isProg;
+    setDialogInfo(std::move(title), std::move(message), DLG_TYPE_WAIT, isShow, false);
+    json_make_dialog_json();
+}
+
+void json_make_dlg_message(std::string title, std::string message) {
+    setDialogInfo(std::move(title), std::move(message), DLG_TYPE_MESSAGE, true, false);
+    json_make_dialog_json();
+}
+
+void json_make_dlg_error(std::string title, std::string message) {
+    setDialogInfo(std::move(title), std::move(message), DLG_TYPE_ERROR, true, false);
+    json_make_dialog_json();
+}
+
+void json_make_dlg_error(std::string title, std::string message, const Self& answer) {
+    self_foreach(answer, [&message](const Self& node) {
+        if (node.name == "message" && !node.contents.empty()) {
+            message += "\n[ " + node.contents + " ]";
+        }
+        return 0;
+    });
+    json_make_dlg_error(std::move(title), std::move(message));
+}
+
+void json_make_dlg_relogin() {
+    setDialogInfo("", "", DLG_TYPE_LOGIN, true, false);
+    json_make_dialog_json();
+}
+
+void setDialogProg(std::string text) {
+    m_dlgInfo.perProg = std::move(text);
+    json_make_dialog_json();
+}
+
+void hide_wait_dialog() {
+    json_make_dlg_wait_modal("", "", false, false);
+}

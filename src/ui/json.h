@@ -1,0 +1,22 @@
+// The JSON state files the web interface reads, each written whole to a work
+// file and renamed into place.
+#pragma once
+
+#include <string>
+
+void json_make_status_json();
+void json_make_dialog_json();
+void json_make_songlist_json();
+void json_make_queuelist_json();
+void json_make_playlist_json();
+void json_make_presetPlaylist_json();
+void json_make_recommendPlaylist_json();
+void json_make_playmanager_info();
+
+// Resets the published state (lists, play manager, dialog) and writes all
+// eight files.
+void json_make_init();
+void json_clean();
+
+// Escapes the string in place for a JSON string value and returns it.
+std::string& json_escape(std::string& text);

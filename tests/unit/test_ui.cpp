@@ -1,0 +1,165 @@
+#include "catalogue/playlist.h"
+#include "catalogue/song_list.h"
+#include "player/ondemandPlayer.h"
+#include "support/temp_root.h"
+#include "ui/dialog.h"
+#include "ui/json.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+
+namespace {
+
+// The file's text with its time replaced by T.
+std::string published(const TempRoot& root, const std::string& name) {
+    std::string text = root.read("/usr/local/www/ctrl/" + name);
+    return std::regex_replace(text, std::regex("\"updatetime\":(\"?)[0-9]+\\1"),
+                              "\"updatetime\":$1T$1");
+}
+
+Self answer_of(const std::string& xml) {
+    xml_init();
+    Self tree;
+    EXPECT_EQ(self_parse(xml, tree), 0);
+    return tree;
+}
+
+} // namespace
+
+class Published : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::mk_dir(root.path() + "/usr/local/www/ctrl");
+        json_make_init();
+    }
+    TempRoot root;
+};
+
+TEST(JsonEscape, QuotesSlashesAndEveryControlByte) {
+    std::string s = "a\"b\\c/d";
+    EXPECT_EQ(json_escape(s), "a\\\"b\\\\c\\/d");
+    s = "l\nf\rt\tb\bf\f";
+    EXPECT_EQ(json_escape(s), "l\\nf\\rt\\tb\\bf\\f");
+    s = "x\x01y\x1f\xC3\xA9";
+    EXPECT_EQ(json_escape(s), "x\\u0001y\\u001F\xC3\xA9");
+}
+
+TEST_F(Published, InitialFilesAreExact) {
+    EXPECT_EQ(published(root, "ondemand_song.json"), "{\"updatetime\":\"T\",\"songs\":[]}");
+    EXPECT_EQ(published(root, "ondemand_queuelist.json"), "{\"updatetime\":\"T\",\"songs\":[]}");
+    for (const char* name : {"ondemand_playlist.json", "ondemand_presetPlaylist.json",
+                             "ondemand_recommendPlaylist.json"}) {
+        EXPECT_EQ(published(root, name), "{\"updatetime\":\"T\",\"playlists\":[]}") << name;
+    }
+    EXPECT_EQ(published(root, "ondemand_status.json"),
+              "{\"updatetime\":T,\"status\":\"off\",\"gratis\":true,\"isStaging\":false,"
+              "\"isOriginalArtist\":false,\"genres\":[],\"download\":0}");
+    EXPECT_EQ(published(root, "ondemand_dialog.json"),
+              "{\"updatetime\":T,\"dialog\":{\"title\":\"\",\"message\":\"\",\"type\":\"\","
+              "\"isShow\":false,\"isProg\":false,\"perProg\":\"\",\"confirmed\":true}}");
+    EXPECT_EQ(published(root, "ondemand_playmanager.json"),
+              "{\"updatetime\":\"T\",\"playmanager\":{\"category\":\"\",\"repeat\":\"off\","
+              "\"where\":\"\",\"playSongIndex\":\"0\",\"playlistID\":\"0\",\"playSong\":{"
+              "\"id\":\"0\",\"display_order\":\"0\",\"title\":\"\",\"artist\":\"\","
+              "\"composer\":\"\",\"performer\":\"\",\"length\":\"\",\"genre\":\"\","
+              "\"isImageDL\":false,\"rollform_type\":\"\"},\"nextSong\":{\"id\":\"0\","
+              "\"display_order\":\"0\",\"title\":\"\",\"artist\":\"\",\"composer\":\"\","
+              "\"performer\":\"\",\"length\":\"\",\"genre\":\"\",\"rollform_type\":\"\"}}}");
+    EXPECT_FALSE(root.exists("/usr/local/www/ctrl/ondemand_song.json.wk"));
+}
+
+TEST_F(Published, SongFileHoldsAtMostTwoHundredSortedSongs) {
+    std::string xml = "<items>";
+    for (int i = 250; i >= 1; --i) {
+        std::string n = std::to_string(i);
+        xml += "<item id=\"" + n + "\" display_order=\"" + n +
+               "\" title=\"t\" artist=\"a\" composer=\"c\" performer=\"p\" length=\"1\" "
+               "genre=\"g\" rollform_type=\"r\" ondemand_play=\"true\"/>";
+    }
+    xml += "</items>";
+    songlist_set_list(answer_of(xml), SONGLIST_SEARCH);
+    std::string text = published(root, "ondemand_song.json");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '{'), 201);
+    EXPECT_EQ(
+        text.substr(0, 190),
+        "{\"updatetime\":\"T\",\"songs\":[{\"id\":\"1\",\"display_order\":\"1\",\"title\":\"t\","
+        "\"artist\":\"a\",\"composer\":\"c\",\"performer\":\"p\",\"length\":\"1\","
+        "\"rollform_type\":\"r\",\"isPlayOk\":\"true\",\"checked\":false},{\"id\":\"2\"");
+    EXPECT_NE(text.find("\"id\":\"200\""), std::string::npos);
+    EXPECT_EQ(text.find("\"id\":\"201\""), std::string::npos);
+}
+
+TEST_F(Published, PlaylistsWithAndWithoutStoredSongs) {
+    Playlist mine;
+    mine.id = 18446744073709551615ULL;
+    mine.name = "My \"list\"";
+    mine.modified_at = "2026-01-01";
+    mine.sort = 2;
+    playlists_get().push_back(mine);
+    Playlist other = mine;
+    other.id = 9;
+    playlists_get().push_back(other);
+    Song song;
+    song.id = 5;
+    song.title = "s";
+    playlistSongs_get()[9] = {song};
+    json_make_playlist_json();
+    EXPECT_EQ(published(root, "ondemand_playlist.json"),
+              "{\"updatetime\":\"T\",\"playlists\":[{\"id\":\"18446744073709551615\",\"name\":"
+              "\"My \\\"list\\\"\",\"modified_at\":\"2026-01-01\",\"sort\":\"2\",\"songs\":[]},"
+              "{\"id\":\"9\",\"name\":\"My \\\"list\\\"\",\"modified_at\":\"2026-01-01\","
+              "\"sort\":\"2\",\"songs\":[{\"id\":\"5\",\"display_order\":\"0\",\"title\":\"s\","
+              "\"artist\":\"\",\"composer\":\"\",\"performer\":\"\",\"length\":\"\",\"genre\":\"\","
+              "\"rollform_type\":\"\",\"isPlayOk\":\"\",\"url_download\":false,"
+              "\"file_download\":false}]}]}");
+    init_userplaylist();
+}
+
+TEST_F(Published, ErrorDialogAppendsTheServiceMessages) {
+    json_make_dlg_error("Error", "server([500]: search)",
+                        answer_of("<error><message>first</message><x><message/></x>"
+                                  "<Message>second</Message></error>"));
+    EXPECT_EQ(published(root, "ondemand_dialog.json"),
+              "{\"updatetime\":T,\"dialog\":{\"title\":\"Error\",\"message\":"
+              "\"server([500]: search)\\n[ first ]\\n[ second ]\",\"type\":\"error\","
+              "\"isShow\":true,\"isProg\":false,\"perProg\":\"\",\"confirmed\":false}}");
+}
+
+TEST_F(Published, ConfirmingKeepsTheProgressFields) {
+    json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_LOADING, false, true);
+    EXPECT_FALSE(getDialogInfo().confirmed);
+    setDialogProg("45.3");
+    json_make_ondemand_dialog_confirmed();
+    EXPECT_EQ(published(root, "ondemand_dialog.json"),
+              "{\"updatetime\":T,\"dialog\":{\"title\":\"\",\"message\":\"\",\"type\":\"\","
+              "\"isShow\":false,\"isProg\":true,\"perProg\":\"45.3\",\"confirmed\":true}}");
+    json_make_dlg_wait_modal("", "", false, false);
+    setDialogProg("");
+}
+
+TEST_F(Published, AnUnwritableDirectoryKeepsNothingHalfWritten) {
+    fs::rm_dir(root.path() + "/usr/local/www/ctrl");
+    json_make_init();
+    json_make_dlg_relogin();
+    EXPECT_FALSE(root.exists("/usr/local/www/ctrl"));
+    initDialogInfo();
+}
+
+TEST(Progress, FiguresAreSplitBetweenPlayAndNextSong) {
+    PlayManager& pm = getOndemandPlayManager();
+    pm.playSong.id = 1;
+    pm.nextSong.id = 2;
+    updateProgress(" 40.0", 1);
+    updateProgress("40", 2);
+    updateProgress("x", 1);
+    updateProgress("10", 3);
+    pm.nextSong = Song();
+    updateProgress(" 40.0", 1);
+    EXPECT_EQ(progress_queue(), (std::deque<std::string>{"20.000000", "70.000000", " 40.0"}));
+    for (int i = 0; i < 7; ++i) {
+        updateProgress(std::to_string(i), 1);
+    }
+    EXPECT_EQ(progress_queue().size(), 5u);
+    EXPECT_EQ(progress_queue().back(), "6");
+    ondemandInitManager();
+}
