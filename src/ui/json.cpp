@@ -17,7 +17,6 @@
 #include "service/status.h"
 #include "ui/dialog.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <map>
 
@@ -35,92 +34,85 @@ constexpr const char* PLAYMANAGER_FILE = "ondemand_playmanager.json";
 // The web interface lists at most this many songs of a search.
 constexpr size_t MAX_PUBLISHED_SONGS = 200;
 
-// Builds the text of one file.
+// Builds the one-line text of a file. Separators are added where a value
+// follows another, so layouts read as their sequence of keys.
 class Writer {
   public:
-    Writer& add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        va_list args;
-        va_start(args, format);
-        va_list measure;
-        va_copy(measure, args);
-        int length = vsnprintf(nullptr, 0, format, measure);
-        va_end(measure);
-        if (length > 0) {
-            size_t old = text_.size();
-            text_.resize(old + static_cast<size_t>(length) + 1);
-            vsnprintf(&text_[old], static_cast<size_t>(length) + 1, format, args);
-            text_.resize(old + static_cast<size_t>(length));
-        }
-        va_end(args);
-        return *this;
-    }
-    // An escaped string value, quotes included.
-    Writer& str(const std::string& value) {
+    Writer& open(const char* key = nullptr) { return start(key).put("{"); }
+    Writer& close() { return put("}"); }
+    Writer& array(const char* key) { return start(key).put("["); }
+    Writer& end_array() { return put("]"); }
+
+    Writer& text(const char* key, const std::string& value) {
         std::string escaped = value;
-        text_ += '"';
-        text_ += json_escape(escaped);
-        text_ += '"';
-        return *this;
+        return start(key).put("\"").put(json_escape(escaped)).put("\"");
     }
-    Writer& raw(const char* text) {
-        text_ += text;
-        return *this;
+    // Identifiers, orders and times are published as quoted decimals.
+    Writer& quoted(const char* key, unsigned long long value) {
+        return start(key).put("\"").put(std::to_string(value)).put("\"");
     }
-    // Separates array elements.
-    Writer& comma_unless_first(bool& first) {
-        if (!first) {
-            text_ += ',';
-        }
-        first = false;
-        return *this;
+    Writer& quoted_time(const char* key, long long value) {
+        return start(key).put("\"").put(std::to_string(value)).put("\"");
     }
-    void publish(const char* name) {
+    Writer& number(const char* key, long long value) {
+        return start(key).put(std::to_string(value));
+    }
+    Writer& flag(const char* key, bool value) { return start(key).put(value ? "true" : "false"); }
+
+    void publish(const char* name) const {
         fs::write_file_atomic(paths::at(paths::WWW_CTRL_DIR) + name, text_);
     }
 
   private:
+    Writer& put(const std::string& piece) {
+        text_ += piece;
+        return *this;
+    }
+    Writer& start(const char* key) {
+        if (!text_.empty() && text_.back() != '{' && text_.back() != '[') {
+            text_ += ',';
+        }
+        if (key != nullptr) {
+            text_ += '"';
+            text_ += key;
+            text_ += "\":";
+        }
+        return *this;
+    }
+
     std::string text_;
 };
-
-const char* boolean(bool value) {
-    return value ? "true" : "false";
-}
 
 unsigned long long id_of(uint64_t id) {
     return static_cast<unsigned long long>(id);
 }
 
-// The song fields shared by the playlist files; the queue file adds uid and
-// checked around them.
+// The song's credits, common to every song object.
+Writer& add_credits(Writer& w, const Song& s) {
+    return w.text("title", s.title)
+        .text("artist", s.artist)
+        .text("composer", s.composer)
+        .text("performer", s.performer)
+        .text("length", s.length);
+}
+
 void add_playlist_song(Writer& w, const Song& s) {
-    w.add("{\"id\":\"%llu\",\"display_order\":\"%u\",\"title\":", id_of(s.id), s.display_order)
-        .str(s.title)
-        .raw(",\"artist\":")
-        .str(s.artist)
-        .raw(",\"composer\":")
-        .str(s.composer)
-        .raw(",\"performer\":")
-        .str(s.performer)
-        .raw(",\"length\":")
-        .str(s.length)
-        .raw(",\"genre\":")
-        .str(s.genre)
-        .raw(",\"rollform_type\":")
-        .str(s.rollform_type)
-        .raw(",\"isPlayOk\":")
-        .str(s.isPlayOk)
-        .add(",\"url_download\":%s,\"file_download\":%s}", boolean(isUrlDownload(s.id)),
-             boolean(isSongDownload(s.id)));
+    w.open().quoted("id", id_of(s.id)).quoted("display_order", s.display_order);
+    add_credits(w, s)
+        .text("genre", s.genre)
+        .text("rollform_type", s.rollform_type)
+        .text("isPlayOk", s.isPlayOk)
+        .flag("url_download", isUrlDownload(s.id))
+        .flag("file_download", isSongDownload(s.id))
+        .close();
 }
 
 void add_songs(Writer& w, const std::vector<Song>& songs) {
-    w.raw("\"songs\":[");
-    bool first = true;
+    w.array("songs");
     for (const Song& song : songs) {
-        w.comma_unless_first(first);
         add_playlist_song(w, song);
     }
-    w.raw("]}");
+    w.end_array();
 }
 
 const std::vector<Song> NO_SONGS;
@@ -128,35 +120,29 @@ const std::vector<Song> NO_SONGS;
 void write_playlists(const char* file, const std::vector<Playlist>& playlists,
                      const std::map<uint64_t, std::vector<Song>>& songs) {
     Writer w;
-    w.add("{\"updatetime\":\"%lld\",\"playlists\":[", get_systime());
-    bool first = true;
+    w.open().quoted_time("updatetime", get_systime()).array("playlists");
     for (const Playlist& p : playlists) {
-        w.comma_unless_first(first);
-        w.add("{\"id\":\"%llu\",\"name\":", id_of(p.id))
-            .str(p.name)
-            .raw(",\"modified_at\":")
-            .str(p.modified_at)
-            .add(",\"sort\":\"%u\",", p.sort);
+        w.open()
+            .quoted("id", id_of(p.id))
+            .text("name", p.name)
+            .text("modified_at", p.modified_at)
+            .quoted("sort", p.sort);
         auto it = songs.find(p.id);
         add_songs(w, it != songs.end() ? it->second : NO_SONGS);
+        w.close();
     }
-    w.raw("]}");
-    w.publish(file);
+    w.end_array().close().publish(file);
 }
 
-void add_song_head(Writer& w, const Song& s) {
-    w.add("\"id\":\"%llu\",\"display_order\":\"%u\",\"title\":", id_of(s.id), s.display_order)
-        .str(s.title)
-        .raw(",\"artist\":")
-        .str(s.artist)
-        .raw(",\"composer\":")
-        .str(s.composer)
-        .raw(",\"performer\":")
-        .str(s.performer)
-        .raw(",\"length\":")
-        .str(s.length)
-        .raw(",\"genre\":")
-        .str(s.genre);
+// The play manager's songs: the play song also tells whether its image
+// has arrived.
+void add_managed_song(Writer& w, const char* key, const Song& s, bool with_image) {
+    w.open(key).quoted("id", id_of(s.id)).quoted("display_order", s.display_order);
+    add_credits(w, s).text("genre", s.genre);
+    if (with_image) {
+        w.flag("isImageDL", isImageDownload(s.id));
+    }
+    w.text("rollform_type", s.rollform_type).close();
 }
 
 } // namespace
@@ -189,97 +175,72 @@ std::string& json_escape(std::string& text) {
 
 void json_make_status_json() {
     Writer w;
-    w.add("{\"updatetime\":%lld,", get_systime())
-        .add("\"status\":\"%s\",", get_status() != 0 ? "on" : "off")
-        .add("\"gratis\":%s,", boolean(isGratisMember()))
-        .add("\"isStaging\":%s,", boolean(isTestServer()))
-        .add("\"isOriginalArtist\":%s,", boolean(isOriginalArtist()))
-        .raw("\"genres\":[");
-    bool first = true;
+    w.open()
+        .number("updatetime", get_systime())
+        .text("status", get_status() != 0 ? "on" : "off")
+        .flag("gratis", isGratisMember())
+        .flag("isStaging", isTestServer())
+        .flag("isOriginalArtist", isOriginalArtist())
+        .array("genres");
     for (const Genre& g : getGenres()) {
-        w.comma_unless_first(first);
-        w.add("{\"id\":\"%llu\",\"name\":", id_of(g.id))
-            .str(g.name)
-            .add(",\"sort\":\"%u\"}", g.sort);
+        w.open().quoted("id", id_of(g.id)).text("name", g.name).quoted("sort", g.sort).close();
     }
-    w.add("],\"download\":%d}", webapi_num());
-    w.publish(STATUS_FILE);
+    w.end_array().number("download", webapi_num()).close().publish(STATUS_FILE);
 }
 
 void json_make_dialog_json() {
     const dialogInfo& d = getDialogInfo();
     Writer w;
-    w.add("{\"updatetime\":%lld,\"dialog\":{\"title\":", get_systime())
-        .str(d.title)
-        .raw(",\"message\":")
-        .str(d.message)
-        .raw(",\"type\":")
-        .str(d.type)
-        .add(",\"isShow\":%s,\"isProg\":%s,\"perProg\":", boolean(d.isShow), boolean(d.isProg))
-        .str(d.perProg)
-        .add(",\"confirmed\":%s}}", boolean(d.confirmed));
-    w.publish(DIALOG_FILE);
+    w.open()
+        .number("updatetime", get_systime())
+        .open("dialog")
+        .text("title", d.title)
+        .text("message", d.message)
+        .text("type", d.type)
+        .flag("isShow", d.isShow)
+        .flag("isProg", d.isProg)
+        .text("perProg", d.perProg)
+        .flag("confirmed", d.confirmed)
+        .close()
+        .close()
+        .publish(DIALOG_FILE);
 }
 
 void json_make_songlist_json() {
-    Writer w;
-    w.add("{\"updatetime\":\"%lld\",\"songs\":[", get_systime());
     const std::vector<Song>& songs = songlist_get();
     size_t count = songs.size() < MAX_PUBLISHED_SONGS ? songs.size() : MAX_PUBLISHED_SONGS;
+    Writer w;
+    w.open().quoted_time("updatetime", get_systime()).array("songs");
     for (size_t i = 0; i < count; ++i) {
         const Song& s = songs[i];
-        if (i > 0) {
-            w.raw(",");
-        }
-        w.add("{\"id\":\"%llu\",\"display_order\":\"%u\",\"title\":", id_of(s.id), s.display_order)
-            .str(s.title)
-            .raw(",\"artist\":")
-            .str(s.artist)
-            .raw(",\"composer\":")
-            .str(s.composer)
-            .raw(",\"performer\":")
-            .str(s.performer)
-            .raw(",\"length\":")
-            .str(s.length)
-            .raw(",\"rollform_type\":")
-            .str(s.rollform_type)
-            .raw(",\"isPlayOk\":")
-            .str(s.isPlayOk)
-            .raw(",\"checked\":false}");
+        w.open().quoted("id", id_of(s.id)).quoted("display_order", s.display_order);
+        add_credits(w, s)
+            .text("rollform_type", s.rollform_type)
+            .text("isPlayOk", s.isPlayOk)
+            .flag("checked", false)
+            .close();
     }
-    w.raw("]}");
-    w.publish(SONG_FILE);
+    w.end_array().close().publish(SONG_FILE);
 }
 
 void json_make_queuelist_json() {
     Writer w;
-    w.add("{\"updatetime\":\"%lld\",\"songs\":[", get_systime());
-    bool first = true;
+    w.open().quoted_time("updatetime", get_systime()).array("songs");
     for (const Song& s : queuelist_get()) {
-        w.comma_unless_first(first);
-        w.add("{\"id\":\"%llu\",\"uid\":", id_of(s.id))
-            .str(s.uid)
-            .add(",\"display_order\":\"%u\",\"title\":", s.display_order)
-            .str(s.title)
-            .raw(",\"artist\":")
-            .str(s.artist)
-            .raw(",\"composer\":")
-            .str(s.composer)
-            .raw(",\"performer\":")
-            .str(s.performer)
-            .raw(",\"length\":")
-            .str(s.length)
-            .raw(",\"genre\":")
-            .str(s.genre)
-            .raw(",\"rollform_type\":")
-            .str(s.rollform_type)
-            .raw(",\"isPlayOk\":")
-            .str(s.isPlayOk)
-            .add(",\"url_download\":%s,\"file_download\":%s,\"checked\":false}",
-                 boolean(isUrlDownload(s.id)), boolean(isSongDownload(s.id)));
+        w.open()
+            .quoted("id", id_of(s.id))
+            .text("uid", s.uid)
+            .quoted("display_order", s.display_order);
+        add_credits(w, s)
+            .text("genre", s.genre)
+            .text("rollform_type", s.rollform_type)
+            .text("isPlayOk", s.isPlayOk)
+            .flag("url_download", isUrlDownload(s.id))
+            .flag("file_download", isSongDownload(s.id))
+            .flag("checked", false)
+            .close();
     }
-    w.raw("]}");
-    w.publish(QUEUE_FILE);
+    w.end_array().close().publish(QUEUE_FILE);
 }
 
 void json_make_playlist_json() {
@@ -292,37 +253,29 @@ void json_make_presetPlaylist_json() {
 
 void json_make_recommendPlaylist_json() {
     Writer w;
-    w.add("{\"updatetime\":\"%lld\",\"playlists\":[", get_systime());
-    bool first = true;
+    w.open().quoted_time("updatetime", get_systime()).array("playlists");
     for (const Playlist& p : recommendPlaylists_get()) {
-        w.comma_unless_first(first);
-        w.add("{\"id\":\"%llu\",\"name\":", id_of(p.id))
-            .str(p.name)
-            .add(",\"sort\":\"%u\",", p.sort);
+        w.open().quoted("id", id_of(p.id)).text("name", p.name).quoted("sort", p.sort);
         add_songs(w, p.songs);
+        w.close();
     }
-    w.raw("]}");
-    w.publish(RECOMMEND_FILE);
+    w.end_array().close().publish(RECOMMEND_FILE);
 }
 
 void json_make_playmanager_info() {
     const PlayManager& pm = getOndemandPlayManager();
     Writer w;
-    w.add("{\"updatetime\":\"%lld\",\"playmanager\":{\"category\":", get_systime())
-        .str(strCategory(pm.category))
-        .raw(",\"repeat\":")
-        .str(strRepeat(pm.repeat))
-        .raw(",\"where\":")
-        .str(strWhereLong())
-        .add(",\"playSongIndex\":\"%u\",\"playlistID\":\"%llu\",\"playSong\":{", pm.playSongIndex,
-             id_of(pm.playlistID));
-    add_song_head(w, pm.playSong);
-    w.add(",\"isImageDL\":%s,\"rollform_type\":", boolean(isImageDownload(pm.playSong.id)))
-        .str(pm.playSong.rollform_type)
-        .raw("},\"nextSong\":{");
-    add_song_head(w, pm.nextSong);
-    w.raw(",\"rollform_type\":").str(pm.nextSong.rollform_type).raw("}}}");
-    w.publish(PLAYMANAGER_FILE);
+    w.open()
+        .quoted_time("updatetime", get_systime())
+        .open("playmanager")
+        .text("category", strCategory(pm.category))
+        .text("repeat", strRepeat(pm.repeat))
+        .text("where", strWhereLong())
+        .quoted("playSongIndex", pm.playSongIndex)
+        .quoted("playlistID", id_of(pm.playlistID));
+    add_managed_song(w, "playSong", pm.playSong, true);
+    add_managed_song(w, "nextSong", pm.nextSong, false);
+    w.close().close().publish(PLAYMANAGER_FILE);
 }
 
 void json_make_init() {
