@@ -1,0 +1,69 @@
+"""Fixtures of the end-to-end tests: a device root, the control server and the
+music service simulated, and the real daemon started under the root."""
+
+import os
+import sys
+
+import pytest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from fakes import Daemon, DeviceRoot, FakeControlServer, FakeMusicService, run_ondemand  # noqa: E402
+
+REGISTRATION = ['<set_rc name="ondemand" />\n', '<get_network_ifsetting/>\n']
+
+
+@pytest.fixture
+def root():
+    """A fresh device tree; removed after the test."""
+    device = DeviceRoot()
+    yield device
+    device.remove()
+
+
+@pytest.fixture
+def control_server(root):
+    """Listens on $ROOT/tmp/rcs_socket before any daemon starts."""
+    server = FakeControlServer(root.socket_path)
+    yield server
+    server.stop()
+
+
+@pytest.fixture
+def music_service():
+    """The HTTPS service on 127.0.0.1; the test sets routes and, when the daemon
+    is to reach it, calls music_service.write_base_url(root)."""
+    service = FakeMusicService()
+    yield service
+    service.close()
+
+
+@pytest.fixture
+def start_daemon(root):
+    """start_daemon(*args, stdin_pipe=False) -> Daemon. Arguments default to
+    "-d"; every daemon started is stopped at the end of the test."""
+    started = []
+
+    def start(*args, stdin_pipe=False):
+        daemon = Daemon(root, args or ("-d",), stdin_pipe=stdin_pipe)
+        started.append(daemon)
+        return daemon
+
+    yield start
+    for daemon in started:
+        daemon.stop()
+
+
+@pytest.fixture
+def linked_daemon(control_server, start_daemon):
+    """A daemon with debugging on that has connected and registered."""
+    daemon = start_daemon("-d")
+    assert control_server.wait_for_count(2) == REGISTRATION
+    return daemon
+
+
+@pytest.fixture
+def ondemand(root):
+    """ondemand(*args, stdin=b"", timeout=10) -> CompletedProcess: a one-shot
+    run to its end under the root."""
+    return lambda *args, **kwargs: run_ondemand(root, *args, **kwargs)

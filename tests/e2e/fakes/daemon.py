@@ -1,0 +1,132 @@
+"""Runs the real ondemand binary under a device root."""
+
+import os
+import re
+import signal
+import subprocess
+import threading
+
+from .timing import Recorder, scaled
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+
+
+def ondemand_binary():
+    """$ONDEMAND_BIN, or the daemon of the repository's build/ folder."""
+    return os.environ.get("ONDEMAND_BIN") or os.path.join(REPO, "build", "ondemand")
+
+
+def daemon_env(root):
+    env = dict(os.environ)
+    env["ONDEMAND_ROOT"] = root.path
+    return env
+
+
+def run_ondemand(root, *args, stdin=b"", timeout=10):
+    """Runs a one-shot invocation (-v, -x ...) to its end; returns the
+    CompletedProcess with stdout and stderr as bytes."""
+    return subprocess.run([ondemand_binary(), *args], env=daemon_env(root), input=stdin,
+                          capture_output=True, timeout=scaled(timeout))
+
+
+class Daemon(Recorder):
+    """A running ondemand process. Standard error is read by a thread into
+    memory and into `stderr_path`, so tests can wait for a line to appear."""
+
+    def __init__(self, root, args=("-d",), stdin_pipe=False):
+        super().__init__()
+        self.root = root
+        self.args = list(args)
+        self._stderr = b""
+        self.proc = subprocess.Popen(
+            [ondemand_binary(), *self.args], env=daemon_env(root),
+            stdin=subprocess.PIPE if stdin_pipe else subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.pid = self.proc.pid
+        # Beside the device tree, not in it, and removed with it.
+        self.stderr_path = os.path.join(root.path, f"ondemand-{self.pid}.stderr")
+        self._log = open(self.stderr_path, "wb")
+        self._reader = threading.Thread(target=self._read_stderr, daemon=True)
+        self._reader.start()
+
+    # -- standard error -------------------------------------------------------
+
+    def stderr_text(self):
+        with self.changed:
+            return self._stderr.decode("utf-8", "surrogateescape")
+
+    def stderr_count(self, text):
+        return self.stderr_text().count(text)
+
+    def wait_for_stderr(self, pattern, timeout=None, count=1):
+        """Waits until standard error holds `pattern` (a text, or a compiled
+        regular expression) `count` times; returns the last match's text."""
+        def found():
+            text = self._stderr.decode("utf-8", "surrogateescape")
+            if isinstance(pattern, re.Pattern):
+                matches = [m.group(0) for m in pattern.finditer(text)]
+            else:
+                matches = [pattern] * text.count(pattern)
+            return matches[count - 1] if len(matches) >= count else None
+
+        match = self.wait_until(found, timeout)
+        assert match is not None, (
+            f"{pattern!r} did not appear {count} time(s) on standard error:\n{self.stderr_text()}")
+        return match
+
+    # -- the process ------------------------------------------------------------
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def wait_exit(self, timeout=None):
+        """The exit status; fails the test when the process outlives the wait."""
+        try:
+            return self.proc.wait(scaled(timeout if timeout is not None else 5))
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"ondemand {' '.join(self.args)} did not end")
+
+    def cpu_ticks(self):
+        """User plus system time used so far, in clock ticks (/proc/PID/stat)."""
+        with open(f"/proc/{self.pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        # fields[0] is the state (field 3); utime and stime are fields 14 and 15.
+        return int(fields[11]) + int(fields[12])
+
+    def write_stdin(self, text):
+        data = text.encode() if isinstance(text, str) else text
+        self.proc.stdin.write(data)
+        self.proc.stdin.flush()
+
+    def close_stdin(self):
+        self.proc.stdin.close()
+
+    def stop(self):
+        """Ends the process (it has no orderly end of its own) and reaps it."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(scaled(5))
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if self.proc.stdin:
+            try:
+                self.proc.stdin.close()
+            except OSError:
+                pass
+        self._reader.join(scaled(5))
+        self._log.close()
+
+    def _read_stderr(self):
+        stream = self.proc.stderr
+        while True:
+            chunk = os.read(stream.fileno(), 4096)
+            with self.changed:
+                if not chunk:
+                    self.changed.notify_all()
+                    return
+                self._stderr += chunk
+                self._log.write(chunk)
+                self._log.flush()
+                self.changed.notify_all()

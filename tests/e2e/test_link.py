@@ -1,0 +1,139 @@
+"""The link to the control server: registration, one element per message,
+malformed input, and a server that is missing or goes away."""
+
+import time
+
+import pytest
+
+from conftest import REGISTRATION
+from fakes import FakeControlServer, poll_until, scaled
+
+SWITCHED_ON = [
+    '<ondemand status="on"/>\n',
+    '<set_rcs mode="ondemandNoSong"/>\n',
+    '<set_seq status="pause" />\n',
+    '<set_seq time="0" />\n',
+]
+SWITCHED_OFF = ['<ondemand status="off"/>\n', '<set_rcs mode="normal"/>\n']
+
+# A server that reconnects would do so well within this time.
+NO_RECONNECT_WINDOW = 3.0
+
+
+def messages_after_registration(server, count):
+    return server.wait_for_count(len(REGISTRATION) + count)[len(REGISTRATION):]
+
+
+def test_registration_is_the_first_thing_sent(control_server, linked_daemon):
+    assert control_server.raw == "".join(REGISTRATION).encode()
+
+
+def test_switching_on_prepares_controller_and_sequencer(control_server, linked_daemon):
+    control_server.send('<set_ondemand status="on"/>')
+    assert messages_after_registration(control_server, 4) == SWITCHED_ON
+
+
+def test_element_and_values_are_matched_without_regard_to_case(control_server, linked_daemon):
+    control_server.send('<SET_ONDEMAND status="ON"/>')
+    control_server.send('<Rcs status="To_Standby"/>')
+    assert messages_after_registration(control_server, 6) == SWITCHED_ON + SWITCHED_OFF
+
+
+def test_standby_switches_off_only_a_running_service(root, control_server, linked_daemon):
+    control_server.send_all([
+        '<rcs status="to_standby"/>',   # already off: nothing
+        '<set_ondemand status="on"/>',
+        '<set_ondemand status="on"/>',  # already on: nothing
+        '<rcs status="standby"/>',      # another status: nothing
+    ])
+    root.write("/usr/local/ondemand/7/song.mid", b"MThd")
+    control_server.send('<rcs status="to_standby"/>')
+    assert messages_after_registration(control_server, 6) == SWITCHED_ON + SWITCHED_OFF
+    # Switching off discards every download.
+    assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
+    assert linked_daemon.alive()
+
+
+def test_two_elements_in_one_read_are_both_dropped(control_server, linked_daemon):
+    control_server.send('<set_ondemand status="on"/><rcs status="to_standby"/>')
+    # The next message is read on its own, so its error line marks the end
+    # of the pair's handling.
+    control_server.send("probe")
+    linked_daemon.wait_for_stderr("xml_parse: error\n", count=2)
+    assert linked_daemon.stderr_count("xml_parse: error") == 2
+    assert control_server.messages == REGISTRATION
+    control_server.send('<set_ondemand status="on"/>')
+    assert messages_after_registration(control_server, 4) == SWITCHED_ON
+
+
+@pytest.mark.parametrize("junk", [
+    b"plain text",
+    b'<set_ondemand status="on"',
+    b'<set_ondemand status="on">',
+    b"\x00\xff\xfe<\x01\x02>\x7f",
+    b'\x00<set_ondemand status="on"/>',
+    b"\n",
+    b"   ",
+    b"<?xml version='1.0'?>",
+    b"<a>" + b"\xc3(" * 8 + b"</a>",
+], ids=["text", "unclosed-tag", "unclosed-element", "binary", "leading-nul", "newline",
+        "blanks", "declaration-only", "bad-utf8"])
+def test_a_malformed_message_is_dropped_with_one_error_line(control_server, linked_daemon, junk):
+    control_server.send(junk)
+    linked_daemon.wait_for_stderr("xml_parse: error\n")
+    control_server.send('<set_ondemand status="on"/>')
+    assert messages_after_registration(control_server, 4) == SWITCHED_ON
+    assert linked_daemon.stderr_count("xml_parse: error") == 1
+    assert linked_daemon.alive()
+
+
+def test_an_oversized_message_does_no_harm(control_server, linked_daemon):
+    control_server.send(b'<unknown pad="' + b"x" * 3000 + b'"/>')
+    control_server.send(b"<" * 5000)
+    control_server.send('<set_ondemand status="on"/>')
+    assert messages_after_registration(control_server, 4) == SWITCHED_ON
+    assert linked_daemon.alive()
+
+
+def test_unknown_elements_and_commands_are_ignored(control_server, linked_daemon):
+    control_server.send_all([
+        "<hello/>",
+        '<set_ondemand cmd="noSuchCommand"/>',
+        '<set_ondemand cmd="play"/>',
+        '<set_ondemand cmd="rmvFromPlaylist"/>',
+        '<set_ondemand status="on"/>',
+    ])
+    assert messages_after_registration(control_server, 4) == SWITCHED_ON
+    assert linked_daemon.stderr_count("xml_parse: error") == 0
+
+
+def assert_no_reconnect_and_idle(root, daemon):
+    """A new listener at the same path gets no connection, and the daemon
+    spends no CPU time waiting without a link."""
+    listener = FakeControlServer(root.socket_path)
+    try:
+        ticks = daemon.cpu_ticks()
+        assert not listener.wait_connected(timeout=NO_RECONNECT_WINDOW)
+        assert daemon.cpu_ticks() - ticks <= 2
+        assert daemon.alive()
+    finally:
+        listener.stop()
+
+
+def test_a_missing_control_server_leaves_the_daemon_running_unlinked(root, start_daemon):
+    daemon = start_daemon()
+    # The status file is written after the link was tried.
+    assert poll_until(lambda: root.exists("/usr/local/www/ctrl/ondemand_status.json"))
+    assert_no_reconnect_and_idle(root, daemon)
+
+
+def test_a_closed_link_is_not_reopened(root, control_server, linked_daemon):
+    control_server.close()
+    control_server.stop()
+    assert_no_reconnect_and_idle(root, linked_daemon)
+
+
+def test_an_idle_daemon_uses_no_cpu(linked_daemon):
+    ticks = linked_daemon.cpu_ticks()
+    time.sleep(10)  # the measuring window itself, not a wait for an event
+    assert linked_daemon.cpu_ticks() - ticks <= 2
