@@ -5,7 +5,6 @@ import os
 import re
 
 from conftest import REGISTRATION
-from fakes import poll_until
 
 PUBLISHED = sorted(f"ondemand_{name}.json" for name in (
     "status", "dialog", "song", "queuelist", "playlist", "presetPlaylist",
@@ -38,8 +37,9 @@ def test_a_stray_file_in_place_of_the_download_folder_does_not_stop_the_daemon(
 def test_the_initial_state_is_published(root, control_server, start_daemon):
     start_daemon()
     control_server.wait_for_count(2)
+    control_server.sync()
     ctrl = "/usr/local/www/ctrl"
-    assert poll_until(lambda: root.listdir(ctrl) == PUBLISHED), root.listdir(ctrl)
+    assert root.listdir(ctrl) == PUBLISHED
     assert re.fullmatch(
         r'\{"updatetime":\d+,"status":"off","gratis":true,"isStaging":false,'
         r'"isOriginalArtist":false,"genres":\[\],"download":0\}',

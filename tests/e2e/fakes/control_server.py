@@ -89,6 +89,12 @@ class FakeControlServer(Recorder):
         for element in elements:
             self.send(element, timeout)
 
+    def sync(self, timeout=None):
+        """Returns once the daemon has finished handling everything sent
+        before: it handles one read at a time, so when it has read an element
+        that it ignores, it is done with the earlier ones."""
+        self.send("<sync/>", timeout)
+
     def close(self):
         """Closes the connection to the daemon; the listener stays."""
         if self._conn is not None:

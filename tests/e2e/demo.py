@@ -1,0 +1,209 @@
+"""A scripted session with the daemon, printed as a transcript.
+
+The daemon runs under a fresh temporary root with the same fake control
+server and music service as the end-to-end tests. The session is the list
+SESSION below: add steps there to show more of the daemon.
+
+    → an element the control server sends, or a line typed on the console
+    ← a message the daemon sent back
+"""
+
+import json
+import os
+import sys
+from dataclasses import dataclass, field
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from fakes import (Daemon, DeviceRoot, FakeControlServer, FakeMusicService,  # noqa: E402
+                   ondemand_binary, run_ondemand)
+
+CTRL = "/usr/local/www/ctrl"
+
+
+# -- steps --------------------------------------------------------------------
+
+@dataclass
+class Say:
+    """A heading for what follows."""
+    text: str
+
+    def run(self, s):
+        s.out(f"\n## {self.text}\n")
+
+
+@dataclass
+class Expect:
+    """Waits for `count` more messages from the daemon and prints them."""
+    count: int
+
+    def run(self, s):
+        s.show_answers(self.count)
+
+
+@dataclass
+class Send:
+    """The control server sends one element; `answers` messages are expected."""
+    element: str
+    answers: int = 0
+
+    def run(self, s):
+        s.out(f"→ {self.element}")
+        s.control.send(self.element)
+        s.show_answers(self.answers)
+
+
+@dataclass
+class ShowFiles:
+    """Prints published JSON files (all of them when no names are given)."""
+    names: list = field(default_factory=list)
+
+    def run(self, s):
+        s.control.sync()  # the files of the last element's handling are written
+        for name in self.names or s.root.listdir(CTRL):
+            text = s.root.read(f"{CTRL}/{name}")
+            s.out(f"{CTRL}/{name}:")
+            s.out(indent(json.dumps(json.loads(text), indent=2, ensure_ascii=False)))
+
+
+@dataclass
+class Route:
+    """Sets what the music service answers to METHOD PATH."""
+    method: str
+    path: str
+    status: int = 200
+    body: str = ""
+
+    def run(self, s):
+        s.service.route(self.method, self.path, self.status, self.body)
+        s.out(f"(the service answers {self.method} {self.path} with {self.status})")
+
+
+@dataclass
+class Console:
+    """Runs `ondemand -d -t` and types each line; a line may be paired with a
+    text to wait for on the console's output before the next is typed:
+    Console([("login user secret", "token"), "do_song_list"])."""
+    lines: list
+
+    def run(self, s):
+        console = Daemon(s.root, ("-d", "-t"), stdin_pipe=True)
+        shown = 0
+
+        def show_output():
+            nonlocal shown
+            text = console.stderr_text()
+            if text[shown:].strip("\n"):
+                s.out(indent(text[shown:].strip("\n")))
+            shown = len(text)
+
+        try:
+            for line in self.lines:
+                text, until = (line, None) if isinstance(line, str) else line
+                s.out(f"→ (console) {text}")
+                console.write_stdin(text + "\n")
+                if until:
+                    console.wait_for_stderr(until, timeout=15)
+                show_output()
+            console.close_stdin()
+            status = console.wait_exit()
+        finally:
+            console.stop()
+        show_output()
+        s.out(f"(console ended with status {status})")
+
+
+@dataclass
+class Run:
+    """A one-shot run of ondemand with these arguments."""
+    args: list
+
+    def run(self, s):
+        done = run_ondemand(s.root, *self.args)
+        s.out("$ ondemand " + " ".join(quote(a) for a in self.args))
+        for stream, data in (("stdout", done.stdout), ("stderr", done.stderr)):
+            if data:
+                s.out(f"  {stream}:")
+                s.out(indent(data.decode(errors="replace").rstrip("\n"), 4))
+        s.out(f"  (exit status {done.returncode})")
+
+
+SESSION = [
+    Say("The daemon starts (ondemand -d) and registers with the control server"),
+    Expect(2),
+    ShowFiles(["ondemand_status.json"]),
+    Say("The web interface switches the service on"),
+    Send('<set_ondemand status="on"/>', answers=4),
+    Say("The instrument goes to standby: the service is switched off"),
+    Send('<rcs status="to_standby"/>', answers=2),
+    Say("Everything the daemon publishes for the web interface"),
+    ShowFiles(),
+    Say("One-shot options"),
+    Run(["-v"]),
+    Run(["-d", "-x", '<a b="1"><c>t</c></a>']),
+]
+
+
+# -- the session ----------------------------------------------------------------
+
+def indent(text, width=2):
+    return "\n".join(" " * width + line for line in text.splitlines())
+
+
+def quote(arg):
+    return f"'{arg}'" if any(c in arg for c in " <>\"'") else arg
+
+
+class Session:
+    def __init__(self):
+        self.root = DeviceRoot()
+        self.control = FakeControlServer(self.root.socket_path)
+        self.service = FakeMusicService()
+        self.service.write_base_url(self.root)
+        self.daemon = None
+        self.shown = 0
+
+    def out(self, text):
+        print(text, flush=True)
+
+    def show_answers(self, count):
+        messages = self.control.wait_for_count(self.shown + count, timeout=10)
+        for message in messages[self.shown:]:
+            self.out(f"← {message.rstrip()}")
+        self.shown += count
+
+    def run(self, steps):
+        self.out(f"ondemand: {ondemand_binary()}")
+        self.out(f"root:     {self.root.path}")
+        self.out(f"service:  {self.service.base_url}")
+        self.daemon = Daemon(self.root, ("-d",))
+        for step in steps:
+            step.run(self)
+        self.out("\n## The daemon's debug log")
+        self.out(indent(self.daemon.stderr_text().rstrip("\n")))
+
+    def close(self):
+        if self.daemon:
+            self.daemon.stop()
+        self.control.stop()
+        self.service.close()
+        self.root.remove()
+
+
+def main():
+    if not os.access(ondemand_binary(), os.X_OK):
+        sys.exit(f"no daemon at {ondemand_binary()}: run scripts/demo, which builds it")
+    session = Session()
+    try:
+        session.run(SESSION)
+    except AssertionError as error:
+        print(f"\ndemo stopped: {error}", file=sys.stderr)
+        return 1
+    finally:
+        session.close()
+    print("\n(daemon stopped, root removed)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
