@@ -130,7 +130,11 @@ def test_a_missing_control_server_leaves_the_daemon_running_unlinked(root, start
 
 def test_a_closed_link_is_not_reopened(root, control_server, linked_daemon):
     control_server.close()
+    # Neither at once nor a little later, on the listener that is still there
+    assert not control_server.wait_until(lambda: control_server.connections > 1,
+                                         timeout=NO_RECONNECT_WINDOW)
     control_server.stop()
+    # nor on a new one at the same path.
     assert_no_reconnect_and_idle(root, linked_daemon)
 
 
