@@ -16,7 +16,9 @@ from dataclasses import dataclass, field
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from fakes import (Daemon, DeviceRoot, FakeControlServer, FakeMusicService,  # noqa: E402
-                   ondemand_binary, run_ondemand)
+                   ondemand_binary, poll_until, run_ondemand)
+from fakes.answers import (FEATURES_OA, LOGIN_OK, error_answer, items_answer,  # noqa: E402
+                           song_item)
 
 CTRL = "/usr/local/www/ctrl"
 
@@ -80,6 +82,33 @@ class Route:
 
 
 @dataclass
+class AwaitFile:
+    """Waits until a published file holds `text` (answers arrive later than
+    the element that asked for them)."""
+    name: str
+    text: str
+
+    def run(self, s):
+        path = f"{CTRL}/{self.name}"
+        found = poll_until(lambda: s.root.exists(path) and self.text in s.root.read(path),
+                           timeout=15)
+        assert found, f"{path} never held {self.text!r}"
+
+
+@dataclass
+class ShowRequests:
+    """Prints the requests the music service received since the last time."""
+
+    def run(self, s):
+        for request in s.service.requests[s.requests_shown:]:
+            token = request.header("token")
+            fields = "&".join(f"{n}={v}" for n, v in request.form_pairs)
+            s.out(f"  service got {request.method} {request.target}"
+                  + (f"  [token: {token}]" if token else "") + (f"  {fields}" if fields else ""))
+        s.requests_shown = len(s.service.requests)
+
+
+@dataclass
 class Console:
     """Runs `ondemand -d -t` and types each line; a line may be paired with a
     text to wait for on the console's output before the next is typed:
@@ -128,12 +157,43 @@ class Run:
         s.out(f"  (exit status {done.returncode})")
 
 
+SONGS = items_answer([
+    song_item(2, title="Clair de Lune", artist="Debussy"),
+    song_item(1, title="Gymnop\u00e9die No. 1", artist="Satie"),
+    song_item(3, title="Nocturne &quot;Op. 9&quot;", genre=None),  # lacks a genre: left out
+])
+
 SESSION = [
     Say("The daemon starts (ondemand -d) and registers with the control server"),
     Expect(2),
     ShowFiles(["ondemand_status.json"]),
     Say("The web interface switches the service on"),
     Send('<set_ondemand status="on"/>', answers=4),
+    Send('<rcs status="to_standby"/>', answers=2),
+    Say("The test console (ondemand -d -t) logs in and searches by hand"),
+    Route("POST", "/auth/login", body=LOGIN_OK),
+    Route("GET", "/items", body=SONGS),
+    Route("GET", "/user/account/features", body=FEATURES_OA),
+    Console([("login user@example.com secret", "contents : refresh-1"),
+             ("search piano", "*     2: Clair de Lune"), "do_song_list"]),
+    ShowRequests(),
+    Say("With the stored tokens, the start command logs the session in "
+        "(the start-up chain reads the account, then waits for the playlist steps)"),
+    Send('<set_ondemand cmd="ondemandStart" pfix="d" id="1"/>', answers=4),
+    AwaitFile("ondemand_status.json", '"isOriginalArtist":true'),
+    ShowRequests(),
+    ShowFiles(["ondemand_status.json", "ondemand_dialog.json"]),
+    Say("A search fills the song list"),
+    Send('<set_ondemand cmd="search" page="1" page_size="20" title="piano"/>'),
+    AwaitFile("ondemand_song.json", "Clair de Lune"),
+    ShowRequests(),
+    ShowFiles(["ondemand_song.json", "ondemand_dialog.json"]),
+    Say("A failing search keeps the list and shows the service's message"),
+    Route("GET", "/items", 500, error_answer("Search is resting")),
+    Send('<set_ondemand cmd="search" title="organ"/>'),
+    AwaitFile("ondemand_dialog.json", '"type":"error"'),
+    ShowFiles(["ondemand_dialog.json"]),
+    Send('<set_ondemand cmd="dlgConfirmed"/>'),
     Say("The instrument goes to standby: the service is switched off"),
     Send('<rcs status="to_standby"/>', answers=2),
     Say("Everything the daemon publishes for the web interface"),
@@ -162,6 +222,7 @@ class Session:
         self.service.write_base_url(self.root)
         self.daemon = None
         self.shown = 0
+        self.requests_shown = 0
 
     def out(self, text):
         print(text, flush=True)
