@@ -237,3 +237,34 @@ def test_an_unwritable_publishing_folder_leaves_the_daemon_running(root, service
     assert daemon.alive()
     assert root.read("/usr/local/www/ctrl") == "not a folder"
     assert json.dumps(root.listdir("/usr/local/www")) == '["ctrl"]'
+
+
+def test_sequencer_reports_start_and_hold_a_loaded_song(control_server, linked_daemon):
+    control_server.send('<seq status="load"/>')  # ignored while off
+    switch_on(control_server)
+    control_server.send('<rcs status="to_standby"/>')  # leaves the start-up chain idle
+    switch_on(control_server)
+    mark = control_server.mark()
+    control_server.send_all([
+        '<seq status="load"/>', '<seq status="STOP"/>',     # ready: play it
+        '<seq status="play" time="100"/>',                  # playing: controller back to normal
+        '<seq status="ffs"/>', '<seq status="load"/>',      # wound to the end, still loaded
+        '<seq status="stop"/>',                             # back to the furthest position
+        '<seq status="nosong"/>',                           # ended, no next song: hold it
+        '<seq status="load"/>', '<seq status="stop"/>',
+    ])
+    control_server.sync()
+    assert control_server.messages[mark:] == [
+        '<set_seq status="play"/>\n',
+        '<set_rcs mode="normal"/>\n',
+        '<set_seq time="0" />\n',
+        '<set_seq status="pause"/>\n',
+    ]
+
+
+def test_pause_and_seek_commands_reach_the_sequencer(control_server, linked_daemon):
+    control_server.send_all(['<set_ondemand cmd="setTime" time="12"/>',
+                             '<set_ondemand cmd="PAUSE"/>'])
+    control_server.sync()
+    assert sent_after_registration(control_server) == ['<set_seq time="12000" />\n',
+                                                       '<set_seq status="pause" />\n']
