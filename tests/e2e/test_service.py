@@ -156,7 +156,7 @@ def test_a_search_is_published_exactly(root, service, control_server, linked_dae
              expected_song(4, play="")] + [expected_song(n) for n in range(10, 207)]
     assert masked(published(root, "song")) == (
         '{"updatetime":"T","songs":[' + ",".join(songs) + "]}")
-    assert dialog(root)["isShow"] is False
+    assert poll_until(lambda: dialog(root)["isShow"] is False)
 
 
 def test_failed_searches_keep_the_list_and_show_why(root, service, control_server, linked_daemon):
