@@ -9,6 +9,7 @@
 #include "common/fs.h"
 #include "common/paths.h"
 #include "common/str.h"
+#include "core/debug.h"
 #include "net/webapi.h"
 #include "player/dl_list.h"
 #include "player/ondemandPlayer.h"
@@ -59,8 +60,12 @@ class Writer {
     }
     Writer& flag(const char* key, bool value) { return start(key).put(value ? "true" : "false"); }
 
+    // The published file keeps its previous contents when this fails.
     void publish(const char* name) const {
-        fs::write_file_atomic(paths::at(paths::WWW_CTRL_DIR) + name, text_);
+        std::string path = paths::at(paths::WWW_CTRL_DIR) + name;
+        if (fs::write_file_atomic(path, text_) != 0) {
+            debug_printf("json: cannot write %s\n", path.c_str());
+        }
     }
 
   private:

@@ -235,6 +235,7 @@ def test_an_unwritable_publishing_folder_leaves_the_daemon_running(root, service
     control_server.send('<rcs status="to_standby"/>')
     control_server.wait_for('<set_rcs mode="normal"/>')
     assert daemon.alive()
+    daemon.wait_for_stderr(f"json: cannot write {root.ctrl_dir}/ondemand_song.json\n")
     assert root.read("/usr/local/www/ctrl") == "not a folder"
     assert json.dumps(root.listdir("/usr/local/www")) == '["ctrl"]'
 
