@@ -101,21 +101,30 @@ Writer& add_credits(Writer& w, const Song& s) {
         .text("length", s.length);
 }
 
-void add_playlist_song(Writer& w, const Song& s) {
-    w.open().quoted("id", id_of(s.id)).quoted("display_order", s.display_order);
+// A song of a playlist, or with its entry id and selection state, of the
+// queue: both show whether its files have arrived.
+void add_listed_song(Writer& w, const Song& s, bool queue_entry) {
+    w.open().quoted("id", id_of(s.id));
+    if (queue_entry) {
+        w.text("uid", s.uid);
+    }
+    w.quoted("display_order", s.display_order);
     add_credits(w, s)
         .text("genre", s.genre)
         .text("rollform_type", s.rollform_type)
         .text("isPlayOk", s.isPlayOk)
         .flag("url_download", isUrlDownload(s.id))
-        .flag("file_download", isSongDownload(s.id))
-        .close();
+        .flag("file_download", isSongDownload(s.id));
+    if (queue_entry) {
+        w.flag("checked", false);
+    }
+    w.close();
 }
 
 void add_songs(Writer& w, const std::vector<Song>& songs) {
     w.array("songs");
     for (const Song& song : songs) {
-        add_playlist_song(w, song);
+        add_listed_song(w, song, false);
     }
     w.end_array();
 }
@@ -232,18 +241,7 @@ void json_make_queuelist_json() {
     Writer w;
     w.open().quoted_time("updatetime", get_systime()).array("songs");
     for (const Song& s : queuelist_get()) {
-        w.open()
-            .quoted("id", id_of(s.id))
-            .text("uid", s.uid)
-            .quoted("display_order", s.display_order);
-        add_credits(w, s)
-            .text("genre", s.genre)
-            .text("rollform_type", s.rollform_type)
-            .text("isPlayOk", s.isPlayOk)
-            .flag("url_download", isUrlDownload(s.id))
-            .flag("file_download", isSongDownload(s.id))
-            .flag("checked", false)
-            .close();
+        add_listed_song(w, s, true);
     }
     w.end_array().close().publish(QUEUE_FILE);
 }

@@ -11,6 +11,15 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from fakes import Daemon, DeviceRoot, FakeControlServer, FakeMusicService, run_ondemand  # noqa: E402
 
 REGISTRATION = ['<set_rc name="ondemand" />\n', '<get_network_ifsetting/>\n']
+# What the daemon tells the control server and the sequencer when the
+# service goes on, and off.
+SWITCHED_ON = [
+    '<ondemand status="on"/>\n',
+    '<set_rcs mode="ondemandNoSong"/>\n',
+    '<set_seq status="pause" />\n',
+    '<set_seq time="0" />\n',
+]
+SWITCHED_OFF = ['<ondemand status="off"/>\n', '<set_rcs mode="normal"/>\n']
 
 
 @pytest.fixture

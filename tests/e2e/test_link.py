@@ -5,16 +5,8 @@ import time
 
 import pytest
 
-from conftest import REGISTRATION
+from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON
 from fakes import FakeControlServer, poll_until
-
-SWITCHED_ON = [
-    '<ondemand status="on"/>\n',
-    '<set_rcs mode="ondemandNoSong"/>\n',
-    '<set_seq status="pause" />\n',
-    '<set_seq time="0" />\n',
-]
-SWITCHED_OFF = ['<ondemand status="off"/>\n', '<set_rcs mode="normal"/>\n']
 
 # A server that reconnects would do so well within this time.
 NO_RECONNECT_WINDOW = 3.0

@@ -7,18 +7,10 @@ import shutil
 
 import pytest
 
-from conftest import REGISTRATION
+from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON
 from fakes import poll_until
 from fakes.answers import (FEATURES_OA, LOGIN_OK, dialog, error_answer, items_answer, masked,
                            published, song_item, status)
-
-SWITCHED_ON = [
-    '<ondemand status="on"/>\n',
-    '<set_rcs mode="ondemandNoSong"/>\n',
-    '<set_seq status="pause" />\n',
-    '<set_seq time="0" />\n',
-]
-SWITCHED_OFF = ['<ondemand status="off"/>\n', '<set_rcs mode="normal"/>\n']
 
 
 @pytest.fixture

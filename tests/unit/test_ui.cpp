@@ -1,4 +1,5 @@
 #include "catalogue/playlist.h"
+#include "catalogue/queuelist.h"
 #include "catalogue/song_list.h"
 #include "player/ondemandPlayer.h"
 #include "support/temp_root.h"
@@ -113,6 +114,23 @@ TEST_F(Published, PlaylistsWithAndWithoutStoredSongs) {
               "\"rollform_type\":\"\",\"isPlayOk\":\"\",\"url_download\":false,"
               "\"file_download\":false}]}]}");
     init_userplaylist();
+}
+
+TEST_F(Published, QueueEntriesCarryTheirIdAndSelection) {
+    Song song;
+    song.id = 7;
+    song.uid = "u-1";
+    song.display_order = 3;
+    song.genre = "g";
+    queuelist_get().push_back(song);
+    json_make_queuelist_json();
+    EXPECT_EQ(published(root, "ondemand_queuelist.json"),
+              "{\"updatetime\":\"T\",\"songs\":[{\"id\":\"7\",\"uid\":\"u-1\","
+              "\"display_order\":\"3\",\"title\":\"\",\"artist\":\"\",\"composer\":\"\","
+              "\"performer\":\"\",\"length\":\"\",\"genre\":\"g\",\"rollform_type\":\"\","
+              "\"isPlayOk\":\"\",\"url_download\":false,\"file_download\":false,"
+              "\"checked\":false}]}");
+    init_qlist();
 }
 
 TEST_F(Published, ErrorDialogAppendsTheServiceMessages) {
