@@ -271,3 +271,121 @@ TEST_F(CurlQueue, AMissingProgramFailsTheSubmission) {
     rvx_Selects(50);
     EXPECT_FALSE(called);
 }
+
+// The service operations, seen as the argument vectors the stand-in curl
+// receives.
+class Operations : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root.write("/usr/bin/curl",
+                   "#!/bin/sh\n"
+                   "for a in \"$@\"; do echo \"$a\"; done >> \"$ONDEMAND_ROOT/args\"\n"
+                   "echo --- >> \"$ONDEMAND_ROOT/args\"\n");
+        chmod((root.path() + "/usr/bin/curl").c_str(), 0755);
+        root.write("/usr/local/olc/ondemand_base_url", "https://svc/v1");
+        root.write("/etc/hostname", "abc\n");
+    }
+
+    // The arguments (after the program) of the one request the call sent;
+    // empty when it sent none.
+    std::vector<std::string> sent(const std::function<int()>& call) {
+        fs::rm_file(root.path() + "/args");
+        if (call() != 0) {
+            return {};
+        }
+        EXPECT_TRUE(run_until([] { return curl_num() == 0; }));
+        std::vector<std::string> lines;
+        std::string text = root.read("/args");
+        size_t pos = 0;
+        for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', pos)) {
+            lines.push_back(text.substr(pos, nl - pos));
+            pos = nl + 1;
+        }
+        return lines;
+    }
+
+    static std::vector<std::string> after(const std::vector<std::string>& args,
+                                          const std::string& option) {
+        std::vector<std::string> values;
+        for (size_t i = 0; i + 1 < args.size(); ++i) {
+            if (args[i] == option) {
+                values.push_back(args[i + 1]);
+            }
+        }
+        return values;
+    }
+
+    TempRoot root;
+};
+
+TEST_F(Operations, LoginNeededOnlyWhereTheServiceAsksForIt) {
+    EXPECT_TRUE(sent([] {
+                    return webapi_ondemand_items("", "", "t", "", "", "", nullptr, nullptr);
+                }).empty());
+    EXPECT_TRUE(sent([] { return webapi_ondemand_all_playlists(nullptr, nullptr); }).empty());
+    std::vector<std::string> genres = sent([] { return webapi_ondemand_genres(nullptr, nullptr); });
+    ASSERT_FALSE(genres.empty());
+    EXPECT_EQ(genres[2], "https://svc/v1/items/genres");
+    EXPECT_EQ(after(genres, "--header"),
+              (std::vector<std::string>{"X-Vqat-Did: 900150983CD24FB0D6963F7D28E17F72",
+                                        "Content-Type: application/x-www-form-urlencoded",
+                                        "Accept-Encoding: gzip, deflate, br",
+                                        "Connection: keep-alive", "Accept: text/xml",
+                                        "user-agent: PNM10/0.0 (BR; REGION_WORLDWIDE)"}));
+    std::vector<std::string> update =
+        sent([] { return webapi_ondemand_update_playlist(7, "", "", "2", nullptr, nullptr); });
+    EXPECT_EQ(update[2], "https://svc/v1/user/playlists/7");
+    EXPECT_EQ(after(update, "--data-urlencode"), (std::vector<std::string>{"sort=2"}));
+}
+
+TEST_F(Operations, QueriesAndDataFields) {
+    set_token("tok");
+    std::vector<std::string> search =
+        sent([] { return webapi_ondemand_items("1", "20", "a b", "", "", "9", nullptr, nullptr); });
+    EXPECT_EQ(search[2], "https://svc/v1/items?page=1&page_size=20&title=a%20b&genre_id=9");
+    EXPECT_EQ(after(search, "--header").back(), "token: tok");
+    EXPECT_EQ(
+        sent([] { return webapi_ondemand_items("", "", "", "", "", "", nullptr, nullptr); })[2],
+        "https://svc/v1/items");
+
+    std::vector<std::string> create =
+        sent([] { return webapi_ondemand_create_playlist("50(%) off", "", nullptr, nullptr); });
+    EXPECT_EQ(create[2], "https://svc/v1/user/playlists/");
+    EXPECT_EQ(after(create, "--data-urlencode"), (std::vector<std::string>{"name=50% off"}));
+
+    std::vector<std::string> play = sent([] {
+        return webapi_ondemand_items_play(5000000000ULL, "sid", "UP", 12, nullptr, nullptr);
+    });
+    EXPECT_EQ(play[2], "https://svc/v1/user/history/event/play/5000000000/");
+    EXPECT_EQ(
+        after(play, "--data-urlencode"),
+        (std::vector<std::string>{"pinfo=UP", "playlist_id=12", "session_id=sid", "playtime=0"}));
+    EXPECT_EQ(after(sent([] {
+                        return webapi_ondemand_items_play(1, "sid", "qsearch", 12, nullptr,
+                                                          nullptr);
+                    }),
+                    "--data-urlencode"),
+              (std::vector<std::string>{"pinfo=qsearch", "session_id=sid", "playtime=0"}));
+
+    std::vector<std::string> stop =
+        sent([] { return webapi_ondemand_items_stop(3, "sid", 42, nullptr, nullptr); });
+    EXPECT_EQ(after(stop, "--data-urlencode"),
+              (std::vector<std::string>{"session_id=sid", "playtime=42"}));
+
+    std::vector<std::string> download = sent([] {
+        return webapi_ondemand_items_download("https://cdn/x.zip", "zip", 4, "/tmp/o", nullptr,
+                                              nullptr);
+    });
+    EXPECT_TRUE(after(download, "--header").empty());
+    EXPECT_EQ(download[download.size() - 2], "/tmp/o");
+}
+
+TEST_F(Operations, RefreshCarriesTheRefreshToken) {
+    set_token("tok");
+    set_refresh_token("ref");
+    std::vector<std::string> refresh =
+        sent([] { return webapi_account_refresh(nullptr, nullptr); });
+    EXPECT_EQ(refresh[1], "POST");
+    EXPECT_EQ(after(refresh, "--header").back(), "token: ref");
+    EXPECT_TRUE(after(refresh, "--max-time").empty());
+}
