@@ -6,8 +6,12 @@
 #include "ui/dialog.h"
 #include "ui/json.h"
 
+#include <algorithm>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <regex>
+#include <set>
+#include <sys/stat.h>
 
 namespace {
 
@@ -16,6 +20,23 @@ std::string published(const TempRoot& root, const std::string& name) {
     std::string text = root.read("/usr/local/www/ctrl/" + name);
     return std::regex_replace(text, std::regex("\"updatetime\":(\"?)[0-9]+\\1"),
                               "\"updatetime\":$1T$1");
+}
+
+// The names in the published folder.
+std::set<std::string> listed(const TempRoot& root) {
+    std::set<std::string> names;
+    DIR* dir = opendir((root.path() + "/usr/local/www/ctrl").c_str());
+    if (dir == nullptr) {
+        return names;
+    }
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.insert(name);
+        }
+    }
+    closedir(dir);
+    return names;
 }
 
 Self answer_of(const std::string& xml) {
@@ -41,8 +62,17 @@ TEST(JsonEscape, QuotesSlashesAndEveryControlByte) {
     EXPECT_EQ(json_escape(s), "a\\\"b\\\\c\\/d");
     s = "l\nf\rt\tb\bf\f";
     EXPECT_EQ(json_escape(s), "l\\nf\\rt\\tb\\bf\\f");
-    s = "x\x01y\x1f\xC3\xA9";
-    EXPECT_EQ(json_escape(s), "x\\u0001y\\u001F\xC3\xA9");
+    s = "x\x01y\x1f\xC3\xA9\x7f";
+    EXPECT_EQ(json_escape(s), "x\\u0001y\\u001f\xC3\xA9\x7f");
+    // Every byte below 0x20 comes out as an escape, none of them raw.
+    for (int byte = 0; byte < 0x20; ++byte) {
+        s = std::string(1, static_cast<char>(byte));
+        json_escape(s);
+        EXPECT_EQ(s[0], '\\') << byte;
+        EXPECT_TRUE(std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20; })) << byte;
+    }
+    s = std::string("\x0b\x00z", 3);
+    EXPECT_EQ(json_escape(s), "\\u000b\\u0000z");
 }
 
 TEST_F(Published, InitialFilesAreExact) {
@@ -66,7 +96,11 @@ TEST_F(Published, InitialFilesAreExact) {
               "\"isImageDL\":false,\"rollform_type\":\"\"},\"nextSong\":{\"id\":\"0\","
               "\"display_order\":\"0\",\"title\":\"\",\"artist\":\"\",\"composer\":\"\","
               "\"performer\":\"\",\"length\":\"\",\"genre\":\"\",\"rollform_type\":\"\"}}}");
-    EXPECT_FALSE(root.exists("/usr/local/www/ctrl/ondemand_song.json.wk"));
+    EXPECT_EQ(listed(root), (std::set<std::string>{
+                                "ondemand_status.json", "ondemand_dialog.json",
+                                "ondemand_song.json", "ondemand_queuelist.json",
+                                "ondemand_playlist.json", "ondemand_presetPlaylist.json",
+                                "ondemand_recommendPlaylist.json", "ondemand_playmanager.json"}));
 }
 
 TEST_F(Published, SongFileHoldsAtMostTwoHundredSortedSongs) {
@@ -160,6 +194,26 @@ TEST_F(Published, AnUnwritableDirectoryKeepsNothingHalfWritten) {
     json_make_init();
     json_make_dlg_relogin();
     EXPECT_FALSE(root.exists("/usr/local/www/ctrl"));
+    initDialogInfo();
+}
+
+TEST_F(Published, AFailedWriteKeepsThePreviousFileAndLeavesNoWorkFile) {
+    const std::string dir = root.path() + "/usr/local/www/ctrl/";
+    std::string before = root.read("/usr/local/www/ctrl/ondemand_dialog.json");
+    // The work file cannot be opened.
+    ASSERT_EQ(mkdir((dir + "ondemand_dialog.json.wk").c_str(), 0755), 0);
+    json_make_dlg_error("Error", "lost");
+    EXPECT_EQ(root.read("/usr/local/www/ctrl/ondemand_dialog.json"), before);
+    rmdir((dir + "ondemand_dialog.json.wk").c_str());
+
+    // The work file is written but cannot be renamed over the published name.
+    fs::rm_file(dir + "ondemand_song.json");
+    ASSERT_EQ(mkdir((dir + "ondemand_song.json").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "ondemand_song.json/x").c_str(), 0755), 0);
+    json_make_songlist_json();
+    std::set<std::string> names = listed(root);
+    EXPECT_EQ(names.count("ondemand_song.json.wk"), 0u);
+    EXPECT_EQ(names.count("ondemand_dialog.json.wk"), 0u);
     initDialogInfo();
 }
 
