@@ -47,6 +47,11 @@ void do_pause() {
 }
 
 void do_setTime(const char* time) {
-    unsigned long long seconds = time != nullptr ? strtoull(time, nullptr, 10) : 0;
+    // Without a position there is nowhere to seek to; rewinding instead
+    // would lose the listener's place.
+    if (time == nullptr) {
+        return;
+    }
+    unsigned long long seconds = strtoull(time, nullptr, 10);
     rcssock_send("<set_seq time=\"%lld\" />\n", static_cast<long long>(seconds * 1000ULL));
 }

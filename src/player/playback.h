@@ -10,5 +10,5 @@ std::string strWhereLong();
 std::string& getWhereCode();
 
 void do_pause();
-// `time` in seconds as decimal text.
+// `time` in seconds as decimal text; absent, nothing is sent.
 void do_setTime(const char* time);

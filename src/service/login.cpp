@@ -42,6 +42,14 @@ void do_login() {
     std::string address = read_account_value("emailaddress");
     std::string password;
     fs::read_first_line(paths::at(paths::PASSWORD_FILE), PASSWORD_MAX, password);
+    // The line end ends the password; sent along, it would make every login
+    // from a file written with one fail.
+    if (!password.empty() && password.back() == '\n') {
+        password.pop_back();
+        if (!password.empty() && password.back() == '\r') {
+            password.pop_back();
+        }
+    }
     webapi_account_login(address, password, callback_refresh, nullptr);
     json_make_status_json();
 }
@@ -56,6 +64,7 @@ void do_reLogin(const char* username, const char* password) {
 void callback_refresh(int status, const std::string& body, void*) {
     Self answer;
     if (self_parse(body, answer) != 0) {
+        check_unparsed_status(status);
         return;
     }
     if (is_success_status(status)) {
@@ -69,6 +78,12 @@ void callback_relogin(int status, const std::string& body, void*) {
     Self answer;
     if (self_parse(body, answer) != 0) {
         debug_printf("parse error Re-Login\n");
+        // The connecting dialog is modal: replace it, or the user is stuck.
+        if (is_success_status(status)) {
+            json_make_dlg_error("Error", "re-login");
+        } else {
+            report_failed_answer(status, "re-login", answer);
+        }
         return;
     }
     if (is_success_status(status)) {
