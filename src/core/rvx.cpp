@@ -105,6 +105,13 @@ bool start_loop() {
     }
     wake_read_ = wake[0];
     wake_write_ = wake[1];
+    // A peer that has gone away (the control server, a child's pipe, the
+    // reader of the debug log) must show up as a failed write, not end the
+    // process. Children get the default disposition back before exec.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
     struct sigaction action {};
     action.sa_handler = on_child_signal;
     sigemptyset(&action.sa_mask);
@@ -533,7 +540,7 @@ int rvx_Selects(int timeout_ms) {
 rvx_st_io* rvx_UnixClient(const char* path) {
     sockaddr_un address{};
     size_t length = path != nullptr ? strlen(path) : 0;
-    if (length == 0 || length >= sizeof address.sun_path) {
+    if (length == 0 || length >= sizeof address.sun_path || !start_loop()) {
         return nullptr;
     }
     address.sun_family = AF_UNIX;
@@ -558,7 +565,7 @@ rvx_st_io* rvx_UnixClient(const char* path) {
 
 rvx_st_io* rvx_Stdio() {
     int flags = fcntl(STDIN_FILENO, F_GETFL);
-    if (flags < 0) {
+    if (flags < 0 || !start_loop()) {
         return nullptr;
     }
     rvx_st_io* io = make(Kind::Stream, STDIN_FILENO);
@@ -681,6 +688,9 @@ void rvx_Release_Rvx(rvx_st_io* io) {
 }
 
 rvx_st_io* rvx_Timer(int kind) {
+    if (!start_loop()) {
+        return nullptr;
+    }
     rvx_st_io* timer = make(Kind::Timer, -1);
     if (timer == nullptr) {
         return nullptr;

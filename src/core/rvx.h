@@ -7,9 +7,10 @@
 // its own included. Ready objects are collected before any callback of a pass
 // runs; an object released during the pass gets no further callback, and its
 // memory is freed when the pass ends. Every descriptor the loop opens is
-// close-on-exec. Writes to a vanished peer fail with -1 instead of raising
-// SIGPIPE. Null handles are accepted everywhere: setters do nothing, other
-// calls return -1, 0 or null.
+// close-on-exec. The first object created (or the first rvx_Selects) sets
+// SIGPIPE to be ignored for the whole process, so a write to a vanished peer
+// fails with EPIPE instead of ending it. Null handles are accepted everywhere: setters do nothing,
+// other calls return -1, 0 or null.
 #pragma once
 
 #include <cstddef>

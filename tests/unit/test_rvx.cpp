@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
@@ -548,6 +551,66 @@ TEST_F(RvxTest, StandardInputIsReadUntilItsEnd) {
     EXPECT_GE(fcntl(STDIN_FILENO, F_GETFD), 0);
     dup2(saved, STDIN_FILENO);
     close(saved);
+}
+
+// Descriptors open in the process; fcntl works the same under an emulator.
+std::vector<int> open_fds() {
+    std::vector<int> fds;
+    for (int fd = 0; fd < 1024; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0) {
+            fds.push_back(fd);
+        }
+    }
+    return fds;
+}
+
+TEST_F(RvxTest, LoopDescriptorsAreCloseOnExecAndNonBlocking) {
+    std::string path = file("sock");
+    Listener listener(path);
+    std::vector<int> before = open_fds();
+    Link link;
+    rvx_st_io* io = connect_link(path, link);
+    ASSERT_NE(io, nullptr);
+    int peer = listener.accept_one();
+    std::string flag = file("go");
+    Capture capture;
+    ASSERT_NE(spawn({"/bin/sh", "-c", "while [ ! -e \"$0\" ]; do sleep 0.02; done", flag}, capture),
+              nullptr);
+    std::vector<int> added;
+    for (int fd : open_fds()) {
+        if (fd != peer && std::find(before.begin(), before.end(), fd) == before.end()) {
+            added.push_back(fd);
+        }
+    }
+    // The socket and the child's two pipes at least (the wake-up pipe too
+    // when this is the first test to use the loop).
+    EXPECT_GE(added.size(), 3u);
+    for (int fd : added) {
+        EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << "fd " << fd;
+        EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0) << "fd " << fd;
+    }
+    close(open(flag.c_str(), O_WRONLY | O_CREAT, 0644));
+    ASSERT_TRUE(pump_until([&] { return capture.waits > 0; }));
+    EXPECT_EQ(capture.result, 0);
+    close(peer);
+    ASSERT_TRUE(pump_until([&] { return link.closes == 1; }));
+}
+
+TEST_F(RvxTest, AVanishedReaderDoesNotEndTheProcess) {
+    rvx_st_io* timer = rvx_Timer(1);
+    ASSERT_NE(timer, nullptr);
+    struct sigaction current {};
+    ASSERT_EQ(sigaction(SIGPIPE, nullptr, &current), 0);
+    EXPECT_EQ(current.sa_handler, SIG_IGN);
+    // Like a debug log whose reader has gone: the write fails, nothing more.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    errno = 0;
+    EXPECT_EQ(write(fds[1], "x", 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    close(fds[1]);
+    rvx_Release_Rvx(timer);
 }
 
 TEST_F(RvxTest, NullHandlesAreHarmless) {
