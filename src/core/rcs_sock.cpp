@@ -4,6 +4,7 @@
 #include "core/dispatch.h"
 #include "core/rvx.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -65,7 +66,9 @@ void rcssock_send(const char* format, ...) {
     if (length <= 0) {
         return;
     }
-    rvx_WriteData(rvx_, buffer, strlen(buffer));
+    // A longer text was cut to the buffer: its first 1023 characters go out.
+    size_t count = std::min(static_cast<size_t>(length), sizeof buffer - 1);
+    rvx_WriteData(rvx_, buffer, count);
 }
 
 void rcssock_close() {
