@@ -132,7 +132,7 @@ int dir_foreach(const std::string& path, const std::function<void(dirent*)>& fn)
 
 int write_file_atomic(const std::string& path, const std::string& text) {
     std::string work = path + ".wk";
-    FILE* file = fopen(work.c_str(), "w");
+    FILE* file = fopen(work.c_str(), "we");
     if (file == nullptr) {
         return -1;
     }
@@ -149,7 +149,7 @@ int write_file_atomic(const std::string& path, const std::string& text) {
 }
 
 int read_first_line(const std::string& path, size_t max_chars, std::string& out) {
-    FILE* file = fopen(path.c_str(), "r");
+    FILE* file = fopen(path.c_str(), "re");
     if (file == nullptr) {
         return -1;
     }
@@ -163,7 +163,7 @@ int read_first_line(const std::string& path, size_t max_chars, std::string& out)
 }
 
 int read_first_word(const std::string& path, std::string& out) {
-    FILE* file = fopen(path.c_str(), "r");
+    FILE* file = fopen(path.c_str(), "re");
     if (file == nullptr) {
         return -1;
     }
