@@ -58,10 +58,19 @@ void get_url_callback(int, const std::string& body, void*) {
 }
 
 void run_command(const std::string& line) {
+    std::vector<std::string> pieces;
+    str::split(line, pieces, " ");
+    // A word that trims to nothing (a stray tab or carriage return between
+    // or after the blanks) is no word: "login NAME \r" lacks its password.
     std::vector<std::string> words;
-    str::split(line, words, " ");
-    for (std::string& word : words) {
-        word = str::trim(word, WORD_TRIM);
+    for (const std::string& piece : pieces) {
+        std::string word = str::trim(piece, WORD_TRIM);
+        if (!word.empty()) {
+            words.push_back(word);
+        }
+    }
+    if (words.empty()) {
+        return;
     }
     const std::string& command = words[0];
     if (command == "login" && words.size() >= 3) {
@@ -69,7 +78,9 @@ void run_command(const std::string& line) {
     } else if (command == "search" && words.size() >= 2) {
         webapi_ondemand_items("", "8", words[1], "", "", "", search_callback, nullptr);
     } else if (command == "get_url" && words.size() >= 2) {
-        auto id = static_cast<unsigned int>(strtoul(words[1].c_str(), nullptr, 10));
+        // The service operation takes a 32-bit id; read the word the same way
+        // on 32- and 64-bit builds.
+        auto id = static_cast<unsigned int>(strtoull(words[1].c_str(), nullptr, 10));
         webapi_ondemand_items_downloadurl(id, get_url_callback, nullptr);
     } else if (command == "do_song_list") {
         debug_printf("*************************\n");
@@ -77,21 +88,37 @@ void run_command(const std::string& line) {
     }
 }
 
-// Commands typed quickly or piped in may share one read: each line is one
-// command.
+// Text of a line whose end has not been read yet.
+std::string pending_;
+// A line longer than this is no command; it is dropped up to its line end
+// instead of being kept growing.
+constexpr size_t LINE_LIMIT = 64 * 1024;
+bool overlong_ = false;
+
+// Commands typed quickly or piped in may share one read, and a long line may
+// be split between reads: each complete line is one command.
 int read_event(rvx_st_io* io) {
     char buffer[RVX_READ_MAX + 1];
     int count = rvx_ReadData(io, buffer);
     if (count <= 0) {
         return 0;
     }
-    buffer[count] = '\0';
-    std::vector<std::string> lines;
-    str::split(buffer, lines, "\n");
-    for (const std::string& line : lines) {
-        if (!line.empty()) {
+    pending_.append(buffer, static_cast<size_t>(count));
+    size_t start = 0;
+    for (size_t end = pending_.find('\n'); end != std::string::npos;
+         end = pending_.find('\n', start)) {
+        std::string line = pending_.substr(start, end - start);
+        start = end + 1;
+        if (overlong_) {
+            overlong_ = false;
+        } else {
             run_command(line);
         }
+    }
+    pending_.erase(0, start);
+    if (pending_.size() > LINE_LIMIT) {
+        pending_.clear();
+        overlong_ = true;
     }
     return 0;
 }
@@ -99,6 +126,13 @@ int read_event(rvx_st_io* io) {
 int close_event(rvx_st_io* io) {
     rvx_Release_Rvx(io);
     stdin_ = nullptr;
+    // The last line may end without a line end.
+    std::string last;
+    last.swap(pending_);
+    if (!overlong_) {
+        run_command(last);
+    }
+    overlong_ = false;
     return 0;
 }
 

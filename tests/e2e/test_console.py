@@ -76,6 +76,28 @@ def test_short_and_unknown_commands_send_nothing(console, music_service):
     assert len(music_service.requests) == 1
 
 
+def test_words_that_trim_to_nothing_do_not_count(console, music_service):
+    # The third word is only a carriage return: the password is missing.
+    console.write_stdin("login only-a-name \r\n")
+    console.write_stdin("login\ta b\n")  # a tab does not separate words
+    console.write_stdin(" \t do_song_list \r\n")
+    console.wait_for_stderr("*************************\n")
+    request = login(console, music_service)
+    assert request.form_pairs[:2] == [("username", "user@example.com"), ("password", "s3cret")]
+    assert len(music_service.requests) == 1
+
+
+def test_a_line_split_between_reads_is_one_command(console):
+    # 1036 bytes in one write: one read takes 1024 and the word is cut.
+    console.write_stdin(" " * 1020 + "do_song_list\n")
+    console.wait_for_stderr("*************************\n")
+    # The last line needs no line end before the end of input.
+    console.write_stdin("do_song_list")
+    console.close_stdin()
+    assert console.wait_exit() == 0
+    assert console.stderr_text().count("*************************\n") == 2
+
+
 def test_get_url_asks_for_the_download_addresses(console, music_service):
     music_service.route("GET", "/items/42/downloadurls",
                         body='<response><url type="midi">https:\\/\\/cdn\\/42.mid</url></response>')
