@@ -11,6 +11,7 @@
 #include "ui/dialog.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -88,6 +89,29 @@ int read_err_event(rvx_st_io* io) {
     return 0;
 }
 
+// Starts the oldest waiting request in the place of a child that has ended.
+// When five children run again (a callback submitted requests), it goes back
+// to the end of the queue. A waiting request that cannot be started is
+// answered with -1, as a failed curl would be, so its caller is not left
+// waiting for ever; the free place then goes to the next one.
+void serve_waiting() {
+    while (!wait_req_.empty()) {
+        WaitingRequest next = std::move(wait_req_.front());
+        wait_req_.pop_front();
+        if (curl_exec(next.url, next.method, next.headers, next.forms, next.data, next.output,
+                      next.callback, next.user) == 0) {
+            return;
+        }
+        debug_printf("curl: a waiting request could not be started\n");
+        if (next.callback) {
+            next.callback(-1, next.output, next.user);
+        }
+        if (count_ >= CURL_MAX_RUNNING) {
+            return;
+        }
+    }
+}
+
 int wait_event(rvx_st_io* io, int result) {
     auto* request = static_cast<RunningRequest*>(rvx_Get_Par(io));
     --count_;
@@ -102,12 +126,7 @@ int wait_event(rvx_st_io* io, int result) {
     rvx_Exec_Release(io);
     delete request;
 
-    if (!wait_req_.empty()) {
-        WaitingRequest next = std::move(wait_req_.front());
-        wait_req_.pop_front();
-        curl_exec(next.url, next.method, next.headers, next.forms, next.data, next.output,
-                  std::move(next.callback), next.user);
-    }
+    serve_waiting();
     return 0;
 }
 
@@ -130,25 +149,33 @@ void CurlStderrReader::feed(const char* data, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         char c = data[i];
         if (c == '\n' || c == '\r') {
-            if (!pending_.empty()) {
-                examine(pending_);
-                pending_.clear();
-            }
+            complete_line();
         } else if (c != '\0') {
             pending_ += c;
             if (pending_.size() >= MAX_LINE) {
-                examine(pending_);
-                pending_.clear();
+                complete_line();
             }
         }
+    }
+    // curl writes each progress piece as "\r", the bar and the figure with its
+    // percent sign, and ends it only with the next piece. A piece that stands
+    // complete at the end of a read is reported now rather than one step late;
+    // its figure is not reported again when its line ends.
+    if (!progress_reported_ && !pending_.empty() && pending_.back() == '%') {
+        progress_reported_ = examine_progress(pending_);
     }
 }
 
 void CurlStderrReader::finish() {
+    complete_line();
+}
+
+void CurlStderrReader::complete_line() {
     if (!pending_.empty()) {
         examine(pending_);
-        pending_.clear();
     }
+    pending_.clear();
+    progress_reported_ = false;
 }
 
 void CurlStderrReader::examine(const std::string& line) {
@@ -159,14 +186,22 @@ void CurlStderrReader::examine(const std::string& line) {
     if (status != nullptr && events_.status) {
         events_.status(atoi(status + strlen("< HTTP/1.1")));
     }
+    if (!progress_reported_) {
+        examine_progress(line);
+    }
+}
+
+bool CurlStderrReader::examine_progress(const std::string& line) {
     // Progress pieces of "-#": the figure is the five characters before the
     // percent sign. Verbose lines (headers, connection notes) are not.
     size_t percent = line.find('%');
     bool verbose = strchr("<>*{}", line[0]) != nullptr;
-    if (percent != std::string::npos && percent > 0 && !verbose && events_.progress) {
-        size_t start = percent >= 5 ? percent - 5 : 0;
-        events_.progress(line.substr(start, percent - start));
+    if (percent == std::string::npos || percent == 0 || verbose || !events_.progress) {
+        return false;
     }
+    size_t start = percent >= 5 ? percent - 5 : 0;
+    events_.progress(line.substr(start, percent - start));
+    return true;
 }
 
 int curl_build_args(const WaitingRequest& request, std::vector<std::string>& args) {
@@ -175,6 +210,12 @@ int curl_build_args(const WaitingRequest& request, std::vector<std::string>& arg
     }
     std::string url = request.url;
     str::replace(url, "&amp;", "&");
+    // The URL is the one argument curl does not take as an option's value:
+    // one that starts with "-" (say, a download address from an answer) would
+    // be read as an option.
+    if (!url.empty() && url[0] == '-') {
+        return -1;
+    }
     bool download = !request.output.empty();
 
     args = {paths::at(paths::CURL), "--request", request.method == CURL_GET ? "GET" : "POST", url,

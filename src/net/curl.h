@@ -25,8 +25,10 @@ struct WaitingRequest {
     void* user = nullptr;
 };
 
-// 0 when the request was started or queued; -1 for an unknown method or a
-// child that cannot be started (the callback is then never called).
+// 0 when the request was started or queued; -1 for an unknown method, a URL
+// starting with "-" or a child that cannot be started (the callback is then
+// never called). A queued request that cannot be started when its turn comes
+// is answered with status -1.
 int curl_exec(const std::string& url, int method, const std::vector<std::string>& headers,
               const std::vector<std::string>& forms, const std::vector<std::string>& data,
               const std::string& output, RequestCallback callback, void* user);
@@ -35,7 +37,7 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
 int curl_num();
 
 // The argument vector of one request, program path first; -1 for an
-// unknown method.
+// unknown method or a URL that curl would take for an option.
 int curl_build_args(const WaitingRequest& request, std::vector<std::string>& args);
 
 // Reads curl's verbose standard error line by line; a line may arrive split
@@ -54,8 +56,12 @@ class CurlStderrReader {
     void finish();
 
   private:
+    void complete_line();
     void examine(const std::string& line);
+    bool examine_progress(const std::string& line);
 
     Events events_;
     std::string pending_;
+    // The unfinished line's progress figure has already been reported.
+    bool progress_reported_ = false;
 };

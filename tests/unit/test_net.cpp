@@ -1,4 +1,5 @@
 #include "common/common.h"
+#include "common/deployment.h"
 #include "net/curl.h"
 #include "net/webapi.h"
 #include "support/temp_root.h"
@@ -64,13 +65,61 @@ TEST_F(CurlArgs, DownloadShowsProgressAndWritesItsFile) {
 
 TEST_F(CurlArgs, ContentHostsGetTheClientCertificateAndProxyFollows) {
     set_proxy("10.0.0.1:8080");
-    Args args = args_of("https://content.ondemand.example/a.zip", CURL_GET, {}, "");
+    Args args =
+        args_of(std::string("https://") + deployment::CONTENT_HOST + "/a.zip", CURL_GET, {}, "");
     auto key = std::find(args.begin(), args.end(), "--key");
     ASSERT_NE(key, args.end());
     EXPECT_EQ(Args(key, key + 8), (Args{"--key", "/tmp/certs/key", "--cacert", "/tmp/certs/ca",
                                         "--cert", "/tmp/certs/cert", "--proxy", "10.0.0.1:8080"}));
     Args plain = args_of("https://other/a.zip", CURL_GET, {}, "");
     EXPECT_EQ(std::count(plain.begin(), plain.end(), "--key"), 0);
+}
+
+TEST_F(CurlArgs, EveryElementInItsPlace) {
+    set_proxy("proxy:3128");
+    WaitingRequest request;
+    const std::string host = deployment::DEMO_CONTENT_HOST;
+    request.url = "https://" + host + "/login/a.zip?x=1&amp;y=2";
+    request.method = CURL_POST;
+    request.headers = {"H1: a", "H2: b"};
+    request.forms = {"f=1"};
+    request.data = {"d=1", "e=2"};
+    request.output = "/usr/local/ondemand/9/zip";
+    Args args;
+    ASSERT_EQ(curl_build_args(request, args), 0);
+    EXPECT_EQ(args, (Args{"/usr/bin/curl",
+                          "--request",
+                          "POST",
+                          "https://" + host + "/login/a.zip?x=1&y=2",
+                          "--insecure",
+                          "--verbose",
+                          "-#",
+                          "--http1.1",
+                          "--location",
+                          "--cookie",
+                          "/usr/local/olc/cookie.txt",
+                          "--cookie-jar",
+                          "/usr/local/olc/cookie.txt",
+                          "--key",
+                          "/tmp/certs/key",
+                          "--cacert",
+                          "/tmp/certs/ca",
+                          "--cert",
+                          "/tmp/certs/cert",
+                          "--proxy",
+                          "proxy:3128",
+                          "--header",
+                          "H1: a",
+                          "--header",
+                          "H2: b",
+                          "--form",
+                          "f=1",
+                          "--data-urlencode",
+                          "d=1",
+                          "--data-urlencode",
+                          "e=2",
+                          "--output",
+                          "/usr/local/ondemand/9/zip"}));
 }
 
 TEST_F(CurlArgs, PathsAreTakenBelowTheRoot) {
@@ -81,12 +130,14 @@ TEST_F(CurlArgs, PathsAreTakenBelowTheRoot) {
     unsetenv("ONDEMAND_ROOT");
 }
 
-TEST_F(CurlArgs, UnknownMethodIsRefused) {
+TEST_F(CurlArgs, UnknownMethodAndOptionLikeUrlsAreRefused) {
     WaitingRequest request;
     request.method = 2;
     Args args;
     EXPECT_EQ(curl_build_args(request, args), -1);
     EXPECT_EQ(curl_exec("https://h/", 2, {}, {}, {}, "", nullptr, nullptr), -1);
+    EXPECT_EQ(curl_exec("-o/etc/x", CURL_GET, {}, {}, {}, "/o", nullptr, nullptr), -1);
+    EXPECT_EQ(curl_num(), 0);
 }
 
 struct StderrSeen {
@@ -125,6 +176,19 @@ TEST(CurlStderr, ProgressFiguresAreTheFiveCharactersBeforeThePercentSign) {
         "\r######                  45.3%\r7.5%\r" + std::string(70, '#') + " 100.0%\n";
     reader.feed(bar.data(), bar.size());
     EXPECT_EQ(seen.figures, (std::vector<std::string>{" 45.3", "7.5", "100.0"}));
+}
+
+TEST(CurlStderr, AProgressPieceIsReportedWhenItArrivesAndOnlyOnce) {
+    StderrSeen seen;
+    CurlStderrReader reader = make_reader(seen);
+    // The piece is complete when its percent sign has arrived, even though
+    // only the next piece ends its line.
+    for (const char* piece : {"\r###   12", ".0%", "\r######  ", "25.0%", "* Closing\n"}) {
+        reader.feed(piece, strlen(piece));
+    }
+    EXPECT_EQ(seen.figures, (std::vector<std::string>{" 12.0", " 25.0"}));
+    reader.finish();
+    EXPECT_EQ(seen.figures.size(), 2u);
 }
 
 TEST(UrlEncode, LettersAndDigitsStayEverythingElseIsEscaped) {
@@ -244,19 +308,38 @@ TEST_F(CurlQueue, FailuresAndDownloads) {
     EXPECT_EQ(statuses[1], 201);
 }
 
-TEST_F(CurlQueue, AQueuedRequestThatCannotStartIsDropped) {
+TEST_F(CurlQueue, AQueuedRequestThatCannotStartIsAnsweredAndTheNextOneStarts) {
     for (int i = 1; i <= 5; ++i) {
+        submit("slow" + std::to_string(i));
+    }
+    std::vector<int> bad_statuses;
+    auto bad = [&](int status, const std::string& text, void*) {
+        bad_statuses.push_back(status);
+        EXPECT_EQ(text, "");
+    };
+    EXPECT_EQ(curl_exec("bad", 9, {}, {}, {}, "", bad, nullptr), 0);
+    EXPECT_EQ(curl_exec("-oops", CURL_GET, {}, {}, {}, "", bad, nullptr), 0);
+    submit("after");
+    EXPECT_EQ(curl_num(), 8);
+    // The first child to end frees a place: both unstartable requests are
+    // answered with -1 and "after" takes the place at once.
+    ASSERT_TRUE(run_until([&] { return started().size() == 6; }, 10000));
+    EXPECT_EQ(bad_statuses, (std::vector<int>{-1, -1}));
+    EXPECT_EQ(started().back(), "after");
+    ASSERT_TRUE(run_until([&] { return answered.size() == 6; }, 10000));
+    EXPECT_EQ(answered.back(), "after");
+    EXPECT_EQ(curl_num(), 0);
+}
+
+TEST_F(CurlQueue, NothingIsLeftWaitingWhenTheProgramVanishes) {
+    for (int i = 1; i <= 7; ++i) {
         submit("u" + std::to_string(i));
     }
-    bool bad_called = false;
-    EXPECT_EQ(curl_exec(
-                  "bad", 9, {}, {}, {}, "",
-                  [&](int, const std::string&, void*) { bad_called = true; }, nullptr),
-              0);
-    submit("after");
-    ASSERT_TRUE(run_until([&] { return answered.size() == 6; }, 10000));
-    EXPECT_FALSE(bad_called);
-    EXPECT_EQ(answered.back(), "after");
+    ASSERT_TRUE(run_until([&] { return started().size() == 5; }));
+    fs::rm_file(root.path() + "/usr/bin/curl");
+    // Every request is answered, the two that could not start with -1.
+    ASSERT_TRUE(run_until([&] { return answered.size() == 7; }));
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), -1), 2);
     EXPECT_EQ(curl_num(), 0);
 }
 
