@@ -46,6 +46,9 @@ void switch_on() {
     ondemandSetRepeatType(REPEAT_OFF);
     do_pause();
     do_setTime("0");
+    // Switching off republishes everything; switching on must at least show
+    // the new status, also when the next step of the chain fails.
+    json_make_status_json();
 }
 
 void switch_off() {

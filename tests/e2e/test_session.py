@@ -1,0 +1,210 @@
+"""Logging in, the start-up chain as far as it runs today, cancelling it, and
+how a refusal by the service ends the session."""
+
+import pytest
+
+from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON
+from fakes import poll_until
+from fakes.answers import FEATURES_OA, LOGIN_OK, dialog, error_answer, status
+
+FEATURES_NO_OA = ('<response><features><feature id="original_artist" value="0"/>'
+                  '<feature id="other" value="1"/></features></response>')
+STOP_DEFAULT = '<set_song prefix="d" song_id="1" control="stop" />\n'
+
+
+@pytest.fixture
+def service(root, music_service):
+    music_service.write_base_url(root)
+    music_service.route("GET", "/user/account/features", body=FEATURES_OA)
+    music_service.route("POST", "/auth/login", body=LOGIN_OK)
+    music_service.route("POST", "/auth/refresh", body=LOGIN_OK)
+    return music_service
+
+
+def store_tokens(root):
+    root.write("/usr/local/olc/api_token.txt", "access-0")
+    root.write("/usr/local/olc/api_refresh_token.txt", "refresh-0")
+
+
+def sent(server, mark=len(REGISTRATION)):
+    return server.messages[mark:]
+
+
+@pytest.mark.parametrize("account, password, address, sent_password", [
+    ("ondemand=true\nemailaddress=me@x.y\n", "pw\n", "me@x.y", "pw"),
+    # A later address line wins; a key with nothing after its separator
+    # gives an empty address.
+    ("emailaddress:first@x.y\nemailaddress=\n", "p w", "", "p w"),
+    (None, None, "", ""),
+])
+def test_login_reads_the_account_files(root, service, control_server, linked_daemon, account,
+                                       password, address, sent_password):
+    if account is not None:
+        root.write("/usr/local/olc/user_arth.txt", account)
+    if password is not None:
+        root.write("/tmp/olc/password", password)
+    control_server.send('<set_ondemand cmd="Login"/>')
+    request = service.wait_for_requests(1)[0]
+    assert (request.method, request.target) == ("POST", "/auth/login")
+    assert request.form_pairs == [("username", address), ("password", sent_password),
+                                  ("device_id", "od-test-device")]
+    linked_daemon.wait_for_stderr("refresh timer: armed for 3300000 ms\n")
+    assert root.read("/usr/local/olc/api_token.txt") == "access-1"
+    # No dialog for this login, and nothing to the control server.
+    assert dialog(root)["isShow"] is False
+    assert sent(control_server) == []
+
+
+def test_a_start_reads_the_account_features_and_rests_at_the_playlist_step(
+        root, service, control_server, linked_daemon):
+    store_tokens(root)
+    control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
+    assert poll_until(lambda: status(root)["isOriginalArtist"])
+    # The local song needs no stop; the chain switches on once.
+    assert sent(control_server) == SWITCHED_ON
+    assert status(root)["status"] == "on"
+    control_server.sync()
+    assert [r.target for r in service.requests] == ["/user/account/features"]
+    shown = dialog(root)
+    assert (shown["title"], shown["message"], shown["isShow"]) == (
+        "modal_connect_title_message", "modal_connect_message_connecting_login", True)
+
+    # A second start runs the chain from its first step again; the service
+    # is already on, so nothing more is said to the controller.
+    service.route("GET", "/user/account/features", body=FEATURES_NO_OA)
+    control_server.send('<set_ondemand cmd="startup" pfix="l" id="5"/>')
+    service.wait_for_requests(2)
+    assert poll_until(lambda: not status(root)["isOriginalArtist"])
+    control_server.sync()
+    assert len(service.requests) == 2
+    assert sent(control_server) == SWITCHED_ON
+
+
+def test_a_cancel_switches_off_when_the_running_step_answers(root, service, control_server,
+                                                            linked_daemon):
+    store_tokens(root)
+    service.route("GET", "/user/account/features", body=FEATURES_OA, delay=1.0)
+    root.write("/usr/local/ondemand/4/song.mid", b"MThd")
+    control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
+    service.wait_for_requests(1)
+    control_server.send('<set_ondemand cmd="ondemandCancel"/>')
+    control_server.wait_for('<set_rcs mode="normal"/>')
+    assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
+    # The reset clears the dialog; the chain's last step then hides the wait.
+    assert poll_until(lambda: (dialog(root)["type"], dialog(root)["isShow"]) == ("wait", False))
+    assert status(root)["status"] == "off"
+    assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
+    control_server.sync()
+    assert len(service.requests) == 1
+
+
+def test_a_refused_account_request_ends_the_session(root, service, control_server,
+                                                    linked_daemon):
+    store_tokens(root)
+    service.route("GET", "/user/account/features", status=403,
+                  body=error_answer("Not here", ""))
+    root.write("/usr/local/ondemand/4/song.mid", b"MThd")
+    control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
+    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert dialog(root)["message"] == "server([403]: account)\n[ Not here ]"
+    assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
+    assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
+    assert status(root)["status"] == "off"
+
+    # Another failure stops the chain where it is, with the service on, and
+    # the status file says so.
+    service.route("GET", "/user/account/features", status=500, body="<error/>")
+    control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
+    assert poll_until(lambda: dialog(root)["message"] == "server([500]: account)")
+    assert status(root)["status"] == "on"
+    assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF + SWITCHED_ON
+
+
+def test_a_refusal_without_a_readable_body_still_switches_off(root, service, control_server,
+                                                              linked_daemon):
+    store_tokens(root)
+    service.route("POST", "/auth/refresh", status=403, body="")
+    control_server.send('<set_ondemand status="on"/>')
+    root.write("/usr/local/ondemand/4/song.mid", b"MThd")
+    control_server.send('<set_ondemand cmd="setOption" refreshTimer="auth"/>')
+    control_server.wait_for('<set_rcs mode="normal"/>')
+    assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
+    assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
+    # The refresh shows no dialog of its own.
+    assert dialog(root)["isShow"] is False
+    assert root.read("/usr/local/olc/api_token.txt") == "access-0"
+
+    service.route("GET", "/items", status=403, body="<html>blocked")
+    control_server.send('<set_ondemand status="on" cmd="search" title="x"/>')
+    control_server.wait_for('<set_rcs mode="normal"/>', after=len(REGISTRATION) + 6)
+    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert dialog(root)["message"] == "search"
+    assert status(root)["status"] == "off"
+
+
+@pytest.mark.parametrize("code, body, message", [
+    (200, "not xml", "re-login"),
+    (502, "<html>bad gateway", "server([502]: re-login)"),
+])
+def test_a_relogin_answer_that_cannot_be_read_ends_the_wait(root, service, control_server,
+                                                            linked_daemon, code, body, message):
+    service.route("POST", "/auth/login", status=code, body=body)
+    control_server.send('<set_ondemand cmd="relogin" username="me" password="pw"/>')
+    linked_daemon.wait_for_stderr("parse error Re-Login\n")
+    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert (dialog(root)["title"], dialog(root)["message"]) == ("Error", message)
+    assert not root.exists("/usr/local/olc/api_token.txt")
+    assert sent(control_server) == []
+
+
+def test_the_status_switches_only_on_a_change(root, control_server, linked_daemon):
+    control_server.send_all(['<set_ondemand status="auth"/>', '<set_ondemand status="ON"/>',
+                             '<set_ondemand status="on"/>', '<set_ondemand status="off"/>'])
+    control_server.sync()
+    assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
+    # Off and idle: a further "off" says nothing and keeps what is there.
+    root.write("/usr/local/ondemand/4/song.mid", b"MThd")
+    control_server.send('<set_ondemand status="OFF"/>')
+    control_server.sync()
+    assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
+    assert root.exists("/usr/local/ondemand/4")
+
+
+def test_the_stop_command_names_the_song_to_return_to(control_server, linked_daemon):
+    # Without tokens the start is refused, but the song it named is kept.
+    control_server.send_all([
+        '<set_ondemand cmd="ondemandStop" usb_status="off"/>',     # nothing named yet
+        '<set_ondemand cmd="startup" pfix="x" id="9"/>',
+        '<set_ondemand cmd="ondemandStop" usb_status="on"/>',
+        '<set_ondemand cmd="ondemandStop"/>',
+        '<set_ondemand cmd="startup" pfix="l" id="7"/>',
+        '<set_ondemand cmd="ondemandStop" usb_status="OFF"/>',
+        '<set_ondemand cmd="startup" pfix="x" id="9"/>',
+        '<set_ondemand cmd="ondemandStop" usb_status="Off"/>',
+        '<set_ondemand cmd="ondemandStop" usb_status="on"/>',
+    ])
+    control_server.sync()
+    assert sent(control_server) == [
+        STOP_DEFAULT,
+        '<set_song prefix="x" song_id="9" control="stop" />\n',
+        '<set_song prefix="x" song_id="9" control="stop" />\n',
+        '<set_song prefix="l" song_id="7" control="stop" />\n',
+        STOP_DEFAULT,
+        STOP_DEFAULT,
+    ]
+
+
+def test_seek_without_a_time_and_the_return_after_fast_forward(control_server, linked_daemon):
+    control_server.send('<set_ondemand status="on"/>')
+    control_server.wait_for('<set_seq time="0" />')
+    mark = control_server.mark()
+    control_server.send_all([
+        '<set_ondemand cmd="setTime"/>',             # nowhere to go: nothing
+        '<set_ondemand cmd="setTime" time="abc"/>',  # not a number: the start
+        '<seq status="pause"/>', '<seq status="ffs"/>', '<seq status="nosong"/>',
+        '<seq status="stop"/>',                       # wound to the end while paused
+        '<seq/>', '<seq status="whatever"/>', '<seq status="load"/>',
+        '<seq status="stop"/>',                       # no start command ran: nothing
+    ])
+    control_server.sync()
+    assert sent(control_server, mark) == ['<set_seq time="0" />\n', '<set_seq time="0" />\n']
