@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(Str, FormatHasNoLengthLimit) {
     std::string out = "old";
@@ -97,6 +99,24 @@ TEST_F(Files, RmDirRemovesWholeTreesAndStrayFiles) {
     root.write("/usr/local/ondemand", "stray");
     EXPECT_EQ(fs::rm_dir(at("/usr/local/ondemand")), 0);
     EXPECT_FALSE(root.exists("/usr/local/ondemand"));
+}
+
+TEST_F(Files, RmDirGoesOnPastADirectoryItCannotOpen) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "every directory opens for root";
+    }
+    root.write("/dl/1/a", "x");
+    root.write("/dl/locked/x", "x");
+    root.write("/dl/2/b", "x");
+    chmod(at("/dl/locked").c_str(), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(fs::rm_dir(at("/dl")), -1);
+    std::string err = testing::internal::GetCapturedStderr();
+    chmod(at("/dl/locked").c_str(), 0755);
+    EXPECT_NE(err.find(at("/dl/locked") + ": Permission denied\n"), std::string::npos) << err;
+    EXPECT_FALSE(root.exists("/dl/1"));
+    EXPECT_FALSE(root.exists("/dl/2"));
+    EXPECT_TRUE(root.exists("/dl/locked/x"));
 }
 
 TEST_F(Files, DirForeachSeesEveryEntry) {

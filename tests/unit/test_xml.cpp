@@ -131,3 +131,28 @@ TEST(Xml, AttributesAreMatchedExactlyAndCallbackResultReturned) {
     });
     EXPECT_EQ(seen, 3);
 }
+
+TEST(Xml, AParseInsideACallbackLeavesTheOuterDocumentIntact) {
+    // A command handler may read a saved element and dispatch it while the
+    // command's own element is still in use.
+    xml_init();
+    int result = xml_parse("<outer a=\"1\"><c>t</c></outer>", [](const char*, xml_element* root) {
+        Self inner;
+        EXPECT_EQ(self_parse("<sssn song_id=\"9\"/>", inner), 0);
+        EXPECT_EQ(inner.attributes.at("song_id"), "9");
+        EXPECT_EQ(root->name, "outer");
+        EXPECT_STREQ(xml_attr(root, "a"), "1");
+        EXPECT_EQ(root->children.at(0)->contents, "t");
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    Self after;
+    EXPECT_EQ(self_parse("<after/>", after), 0);
+    EXPECT_EQ(after.name, "after");
+}
+
+TEST(Self, ContentsAreTheElementsOwnTextJoined) {
+    Self tree = parse("<a> one <b>inner</b> two <![CDATA[<three>]]> </a>");
+    EXPECT_EQ(tree.contents, "one  two <three>");
+    EXPECT_EQ(tree.children.at(0).contents, "inner");
+}
