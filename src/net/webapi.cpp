@@ -82,7 +82,10 @@ int url_encode_utf8(const std::string& text, std::string& out) {
     encoded.reserve(text.size() * 3);
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) && byte < 0x80) {
+        // Decided on the byte values, whatever the process's locale.
+        bool alnum = (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+                     (byte >= 'a' && byte <= 'z');
+        if (alnum) {
             encoded += c;
         } else {
             encoded += '%';
