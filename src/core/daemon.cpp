@@ -10,7 +10,12 @@
 #include "ui/json.h"
 #include "xml/xml.h"
 
+#include <csignal>
+
 int daemon_run() {
+    // From the first line on: a reader of the debug log that goes away must
+    // not end the daemon (the event loop keeps it so for the process).
+    signal(SIGPIPE, SIG_IGN);
     debug_printf("** ondemand %s\n", APP_VERSION);
     // Downloads of an earlier run are never reused.
     fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));

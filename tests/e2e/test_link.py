@@ -1,12 +1,15 @@
 """The link to the control server: registration, one element per message,
 malformed input, and a server that is missing or goes away."""
 
+import os
+import subprocess
 import time
 
 import pytest
 
 from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON
 from fakes import FakeControlServer, poll_until
+from fakes.daemon import daemon_env, ondemand_binary
 
 # A server that reconnects would do so well within this time.
 NO_RECONNECT_WINDOW = 3.0
@@ -134,3 +137,23 @@ def test_an_idle_daemon_uses_no_cpu(linked_daemon):
     ticks = linked_daemon.cpu_ticks()
     time.sleep(10)  # the measuring window itself, not a wait for an event
     assert linked_daemon.cpu_ticks() - ticks <= 2
+
+
+def test_a_vanished_reader_of_the_debug_log_does_not_end_the_daemon(root, control_server):
+    read_end, write_end = os.pipe()
+    os.close(read_end)  # every line of the debug log now meets a closed pipe
+    try:
+        proc = subprocess.Popen([ondemand_binary(), "-d"], env=daemon_env(root),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=write_end)
+    finally:
+        os.close(write_end)
+    try:
+        assert control_server.wait_for_count(2) == REGISTRATION
+        control_server.send("not xml")  # one more line for the log
+        control_server.send('<set_ondemand status="on"/>')
+        assert messages_after_registration(control_server, 4) == SWITCHED_ON
+        assert proc.poll() is None
+    finally:
+        proc.kill()
+        proc.wait()
