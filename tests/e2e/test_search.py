@@ -181,3 +181,19 @@ def test_while_off_a_search_sends_nothing_but_the_list_commands_work(root, servi
 
     search_and_wait(control_server, root, '<set_ondemand cmd="getSongListOldSearch"/>', first)
     search_and_wait(control_server, root, '<set_ondemand cmd="clearSonglist"/>', song_file([]))
+
+
+def test_a_search_that_cannot_be_sent_does_not_leave_the_user_waiting(root, service,
+                                                                      control_server,
+                                                                      linked_daemon):
+    service.route("GET", "/items", body=items_answer([song_item(1)]))
+    switch_on(control_server)
+    first = song_file([song_json(1, 1, "Song 1")])
+    search_and_wait(control_server, root, '<set_ondemand cmd="search" title="a"/>', first)
+    # The device's other software removed the token meanwhile.
+    root.write("/usr/local/olc/api_token.txt", "")
+    control_server.send('<set_ondemand cmd="search" title="b"/>')
+    control_server.sync()
+    assert masked(published(root, "dialog")) == dialog_file("Error", "search", "error", True)
+    assert masked(published(root, "song")) == first
+    assert len(service.requests) == 1
