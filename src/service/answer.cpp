@@ -27,6 +27,8 @@ bool check_unparsed_status(int status) {
 
 bool accept_answer(int status, const std::string& body, const char* parse_label,
                    const char* operation, Self& answer) {
+    // Parsing adds to a tree; a caller's earlier answer must not show through.
+    answer = Self();
     if (self_parse(body, answer) != 0) {
         check_unparsed_status(status);
         json_make_dlg_error("Error", parse_label);

@@ -19,7 +19,7 @@ void report_failed_answer(int status, const char* operation, const Self& answer)
 // was a failure.
 bool check_unparsed_status(int status);
 
-// Parses the body into `answer`. On a parse failure shows the error dialog
+// Parses the body into `answer`, emptied first. On a parse failure shows the error dialog
 // with `parse_label`; on a failed status reports it as above. True when the
 // handler's success action is to run.
 bool accept_answer(int status, const std::string& body, const char* parse_label,
