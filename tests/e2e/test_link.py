@@ -91,6 +91,23 @@ def test_an_oversized_message_does_no_harm(control_server, linked_daemon):
     assert linked_daemon.alive()
 
 
+def padded(element, size):
+    head, tail = element.split(b"/>")
+    return head + b' pad="' + b"x" * (size - len(head) - 9) + b'"/>'
+
+
+def test_a_message_may_fill_the_whole_read_buffer(control_server, linked_daemon):
+    exact = padded(b'<set_ondemand status="on"/>', 1024)
+    assert len(exact) == 1024
+    control_server.send(exact)
+    assert messages_after_registration(control_server, 4) == SWITCHED_ON
+    # One byte more no longer fits one read: both parts are dropped.
+    control_server.send(padded(b'<rcs status="to_standby"/>', 1025))
+    linked_daemon.wait_for_stderr("xml_parse: error\n", count=2)
+    control_server.sync()
+    assert control_server.messages == REGISTRATION + SWITCHED_ON
+
+
 def test_unknown_elements_and_commands_are_ignored(control_server, linked_daemon):
     control_server.send_all([
         "<hello/>",

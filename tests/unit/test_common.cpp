@@ -5,6 +5,7 @@
 #include "support/temp_root.h"
 #include "xml/self.h"
 
+#include <ctime>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -60,6 +61,18 @@ TEST(Str, CaseAndHexHelpers) {
     EXPECT_EQ(xtoc(10), 'A');
     EXPECT_EQ(xtoc(15), 'F');
     EXPECT_EQ(xtoc(0), '0');
+}
+
+TEST(Str, SystemTimeIsMicrosecondsSinceTheEpoch) {
+    // 64-bit all the way, also where long is 32 bits wide.
+    long long before = static_cast<long long>(time(nullptr)) * 1000000LL;
+    long long now = get_systime();
+    EXPECT_GE(now, before);
+    EXPECT_LT(now, before + 2000000LL);
+    std::string text = "old";
+    std::string copy = get_systime_str(text);
+    EXPECT_EQ(copy, text);
+    EXPECT_GE(std::stoll(text), now);
 }
 
 TEST(Paths, TakenBelowTheRootOnlyWhenSet) {
