@@ -87,6 +87,10 @@ def test_relogin_stores_the_tokens_and_restarts_with_the_last_song(root, service
     linked_daemon.wait_for_stderr("refresh timer: armed for 3300000 ms\n")
     # The restart names a local song, so nothing is stopped first.
     assert sent_after_registration(control_server)[:4] == SWITCHED_ON
+    # ... and it is the start command's own connecting dialog that shows.
+    shown = dialog(root)
+    assert (shown["type"], shown["message"], shown["isShow"]) == (
+        "wait", "modal_connect_message_connecting_login", True)
 
 
 def test_a_failed_relogin_shows_the_service_messages(root, service, control_server, linked_daemon):
