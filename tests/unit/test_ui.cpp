@@ -1,5 +1,7 @@
+#include "catalogue/genre_list.h"
 #include "catalogue/playlist.h"
 #include "catalogue/queuelist.h"
+#include "catalogue/recommendPlaylist.h"
 #include "catalogue/song_list.h"
 #include "player/ondemandPlayer.h"
 #include "support/temp_root.h"
@@ -165,6 +167,67 @@ TEST_F(Published, QueueEntriesCarryTheirIdAndSelection) {
               "\"isPlayOk\":\"\",\"url_download\":false,\"file_download\":false,"
               "\"checked\":false}]}");
     init_qlist();
+}
+
+TEST_F(Published, GenresRecommendationsAndThePlayedSongAreExact) {
+    Genre genre;
+    genre.id = 4294967296ULL;
+    genre.name = "R&B/Soul";
+    genre.sort = 4294967295u;
+    getGenres().push_back(genre);
+    json_make_status_json();
+    EXPECT_EQ(published(root, "ondemand_status.json"),
+              "{\"updatetime\":T,\"status\":\"off\",\"gratis\":true,\"isStaging\":false,"
+              "\"isOriginalArtist\":false,\"genres\":[{\"id\":\"4294967296\",\"name\":"
+              "\"R&B\\/Soul\",\"sort\":\"4294967295\"}],\"download\":0}");
+
+    Playlist recommended;
+    recommended.id = 3;
+    recommended.name = "Tab\there";
+    recommended.modified_at = "not published";
+    recommended.sort = 1;
+    Song song;
+    song.id = 8;
+    song.display_order = 2;
+    song.isPlayOk = "false";
+    recommended.songs = {song};
+    recommendPlaylists_get().push_back(recommended);
+    recommended.songs.clear();
+    recommendPlaylists_get().push_back(recommended);
+    json_make_recommendPlaylist_json();
+    EXPECT_EQ(published(root, "ondemand_recommendPlaylist.json"),
+              "{\"updatetime\":\"T\",\"playlists\":[{\"id\":\"3\",\"name\":\"Tab\\there\","
+              "\"sort\":\"1\",\"songs\":[{\"id\":\"8\",\"display_order\":\"2\",\"title\":\"\","
+              "\"artist\":\"\",\"composer\":\"\",\"performer\":\"\",\"length\":\"\","
+              "\"genre\":\"\",\"rollform_type\":\"\",\"isPlayOk\":\"false\","
+              "\"url_download\":false,\"file_download\":false}]},{\"id\":\"3\",\"name\":"
+              "\"Tab\\there\",\"sort\":\"1\",\"songs\":[]}]}");
+
+    PlayManager& pm = getOndemandPlayManager();
+    pm.playSongIndex = 4294967295u;
+    pm.playlistID = 18446744073709551615ULL;
+    pm.playSong.id = 12;
+    pm.playSong.title = "a\"b";
+    pm.nextSong.id = 13;
+    pm.nextSong.genre = "g";
+    json_make_playmanager_info();
+    EXPECT_EQ(published(root, "ondemand_playmanager.json"),
+              "{\"updatetime\":\"T\",\"playmanager\":{\"category\":\"\",\"repeat\":\"off\","
+              "\"where\":\"\",\"playSongIndex\":\"4294967295\",\"playlistID\":"
+              "\"18446744073709551615\",\"playSong\":{\"id\":\"12\",\"display_order\":\"0\","
+              "\"title\":\"a\\\"b\",\"artist\":\"\",\"composer\":\"\",\"performer\":\"\","
+              "\"length\":\"\",\"genre\":\"\",\"isImageDL\":false,\"rollform_type\":\"\"},"
+              "\"nextSong\":{\"id\":\"13\",\"display_order\":\"0\",\"title\":\"\","
+              "\"artist\":\"\",\"composer\":\"\",\"performer\":\"\",\"length\":\"\","
+              "\"genre\":\"g\",\"rollform_type\":\"\"}}}");
+
+    // The state reset empties all of it again.
+    json_make_init();
+    EXPECT_EQ(published(root, "ondemand_recommendPlaylist.json"),
+              "{\"updatetime\":\"T\",\"playlists\":[]}");
+    EXPECT_NE(published(root, "ondemand_status.json").find("\"genres\":[]"), std::string::npos);
+    EXPECT_NE(published(root, "ondemand_playmanager.json").find("\"playSong\":{\"id\":\"0\""),
+              std::string::npos);
 }
 
 TEST_F(Published, ErrorDialogAppendsTheServiceMessages) {
