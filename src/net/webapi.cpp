@@ -22,8 +22,16 @@ int send(const std::string& url, int method, const std::vector<std::string>& dat
     return curl_exec(url, method, headers, NONE, data, "", std::move(callback), user);
 }
 
+// The token as a header line carries it: up to its first line end. A token
+// file written with a line end (or anything after one) would otherwise end
+// the request's header block inside the line and spill into the body.
+std::string header_token(const std::string& token) {
+    return token.substr(0, token.find_first_of("\r\n"));
+}
+
+// A token file that holds only a line end counts as no token.
 bool logged_in() {
-    return !get_token().empty();
+    return !header_token(get_token()).empty();
 }
 
 std::string url_for(const char* path) {
@@ -68,8 +76,9 @@ void get_commonHeaders(std::vector<std::string>& headers, const std::string& tok
     headers.push_back("Connection: keep-alive");
     headers.push_back("Accept: text/xml");
     headers.push_back(str::format(line, "user-agent: %s", get_useragent().c_str()));
-    if (!token.empty()) {
-        headers.push_back(str::format(line, "token: %s", token.c_str()));
+    std::string value = header_token(token);
+    if (!value.empty()) {
+        headers.push_back(str::format(line, "token: %s", value.c_str()));
     }
 }
 

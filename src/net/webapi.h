@@ -10,6 +10,8 @@
 #include <vector>
 
 std::string get_baseURL();
+// Appends the header lines every request carries; the "token" line holds the
+// token up to its first line end and is left out when that is empty.
 void get_commonHeaders(std::vector<std::string>& headers, const std::string& token);
 int webapi_num();
 

@@ -133,3 +133,15 @@ def test_a_time_out_is_shown_at_once_and_the_answer_follows(root, control_server
     root.write("/release", "")
     assert poll_until(lambda: dialog(root)["message"] != "Connection timed out")
     assert searching.alive()
+
+
+def test_a_token_file_with_a_line_end_does_not_break_the_request(root, console, music_service):
+    # Written by other software with a line end: the header still ends where
+    # it should, and the form data after it arrives whole.
+    root.write("/usr/local/olc/api_token.txt", "stale\n")
+    music_service.route("POST", "/auth/login", body=LOGIN_OK)
+    console.write_stdin("login user pw\n")
+    request = music_service.wait_for_requests(1)[0]
+    assert request.header("token") == "stale"
+    assert request.form_pairs == [("username", "user"), ("password", "pw"),
+                                  ("device_id", "od-test-device")]

@@ -463,6 +463,20 @@ TEST_F(Operations, QueriesAndDataFields) {
     EXPECT_EQ(download[download.size() - 2], "/tmp/o");
 }
 
+TEST_F(Operations, TheTokenHeaderEndsAtTheTokensFirstLineEnd) {
+    set_token("tok\r\nX-Injected: 1\n");
+    std::vector<std::string> play =
+        sent([] { return webapi_ondemand_items_stop(3, "sid", 1, nullptr, nullptr); });
+    EXPECT_EQ(after(play, "--header").back(), "token: tok");
+    EXPECT_EQ(after(play, "--header").size(), 7u);
+
+    // Only a line end is no token: nothing that needs a login is sent.
+    set_token("\n");
+    EXPECT_TRUE(sent([] { return webapi_ondemand_all_playlists(nullptr, nullptr); }).empty());
+    std::vector<std::string> genres = sent([] { return webapi_ondemand_genres(nullptr, nullptr); });
+    EXPECT_EQ(after(genres, "--header").size(), 6u);
+}
+
 TEST_F(Operations, RefreshCarriesTheRefreshToken) {
     set_token("tok");
     set_refresh_token("ref");
