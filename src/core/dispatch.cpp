@@ -152,6 +152,8 @@ void on_network_ifsetting(const xml_element* element) {
 
 void on_seq(const xml_element* element) {
     set_seq_status(xml_attr(element, "status"));
+    // The position in "time" is taken up here once play sessions are
+    // recorded; until then a report with or without it only sets the state.
 }
 
 void on_rcs(const xml_element* element) {

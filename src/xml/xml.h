@@ -30,5 +30,6 @@ const char* xml_attr(const xml_element* element, const char* name);
 // Parses `text` as one document and returns callback(text, root). A text
 // that is not well-formed, has no root element, or a missing parser gives -1
 // and "xml_parse: error" on the debug log, as does a non-zero callback result.
-// An empty callback parses and returns 0.
+// An empty callback parses and returns 0: to dispatch a command element, call
+// the one-argument xml_parse(text) of core/dispatch.h instead.
 int xml_parse(const char* text, const XmlCallback& callback);

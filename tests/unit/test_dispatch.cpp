@@ -73,6 +73,26 @@ TEST_F(Dispatch, StatusIsAppliedBeforeTheCommand) {
     EXPECT_EQ(root.read("/started"), "/items?title=x%20y\n");
 }
 
+TEST_F(Dispatch, CommandAttributesReachTheHandlerInItsOwnOrder) {
+    root.write("/usr/local/olc/api_token.txt", "tok");
+    xml_parse("<set_ondemand status=\"on\"/>");
+    // Document order differs from the handler's order; names are exact.
+    xml_parse("<set_ondemand genre=\"g\" composer=\"c\" artist=\"b\" title=\"a\" "
+              "page_size=\"3\" page=\"2\" Title=\"wrong\" cmd=\"search\"/>");
+    ASSERT_TRUE(run_until([] { return curl_num() == 0; }));
+    EXPECT_EQ(root.read("/started"),
+              "/items?page=2&page_size=3&title=a&artist_composer=b&composer=c&genre_id=g\n");
+}
+
+TEST_F(Dispatch, StatusWithoutCommandOnlySwitches) {
+    xml_parse("<set_ondemand status=\"on\"/>");
+    EXPECT_EQ(get_status(), 1);
+    xml_parse("<set_ondemand status=\"off\"/>");
+    EXPECT_EQ(get_status(), 0);
+    EXPECT_EQ(curl_num(), 0);
+    EXPECT_EQ(root.read("/started"), "<missing>");
+}
+
 TEST_F(Dispatch, IgnoredCommandsAndOptions) {
     xml_parse("<set_ondemand status=\"on\"/>");
     xml_parse("<set_ondemand cmd=\"rmvFromPlaylist\"/>");
