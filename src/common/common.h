@@ -31,7 +31,8 @@ std::string read_account_value(const std::string& key);
 // A new random UUID in its 36-character text form.
 void get_randomid(std::string& out);
 
-// Credential store: the token files are the truth, read at every get.
+// Credential store: the token files are the truth, read at every get. A set
+// replaces the file whole (work file and rename); 0, or -1 when it cannot.
 const std::string& get_token();
 int set_token(const std::string& token);
 const std::string& get_refresh_token();

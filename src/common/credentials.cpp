@@ -4,8 +4,6 @@
 #include "common/paths.h"
 #include "xml/self.h"
 
-#include <cstdio>
-
 namespace {
 
 std::string token_;
@@ -22,13 +20,10 @@ const std::string& read_token(const char* path, std::string& cache) {
     return cache;
 }
 
+// Written to a work file and renamed, so a power cut while a token is stored
+// leaves the old token rather than an empty file that forces a new login.
 int write_token(const char* path, const std::string& token) {
-    FILE* file = fopen(paths::at(path).c_str(), "w");
-    if (file == nullptr) {
-        return 0;
-    }
-    fwrite(token.data(), 1, token.size(), file);
-    return fclose(file);
+    return fs::write_file_atomic(paths::at(path), token);
 }
 
 // Stores the contents of the first element named `name` with `store`.

@@ -81,7 +81,7 @@ void set_proxy(const std::string& proxy) {
 
 std::string read_account_value(const std::string& key) {
     std::string value;
-    FILE* file = fopen(paths::at(paths::USER_FILE).c_str(), "r");
+    FILE* file = fopen(paths::at(paths::USER_FILE).c_str(), "re");
     if (file == nullptr) {
         return value;
     }
