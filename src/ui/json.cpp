@@ -171,15 +171,14 @@ std::string& json_escape(std::string& text) {
     str::replace(text, "\r", "\\r");
     str::replace(text, "\t", "\\t");
     // Any other control byte would make the whole file invalid JSON; it is
-    // written as a \u escape with lower-case hex digits, like the letters of
-    // the named escapes above.
+    // written as a \u escape with upper-case hex digits, as xtoc writes them.
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20) {
             char code[8];
-            snprintf(code, sizeof code, "\\u%04x", byte);
+            snprintf(code, sizeof code, "\\u%04X", byte);
             escaped += code;
         } else {
             escaped += c;

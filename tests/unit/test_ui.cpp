@@ -65,7 +65,7 @@ TEST(JsonEscape, QuotesSlashesAndEveryControlByte) {
     s = "l\nf\rt\tb\bf\f";
     EXPECT_EQ(json_escape(s), "l\\nf\\rt\\tb\\bf\\f");
     s = "x\x01y\x1f\xC3\xA9\x7f";
-    EXPECT_EQ(json_escape(s), "x\\u0001y\\u001f\xC3\xA9\x7f");
+    EXPECT_EQ(json_escape(s), "x\\u0001y\\u001F\xC3\xA9\x7f");
     // Every byte below 0x20 comes out as an escape, none of them raw.
     for (int byte = 0; byte < 0x20; ++byte) {
         s = std::string(1, static_cast<char>(byte));
@@ -74,7 +74,7 @@ TEST(JsonEscape, QuotesSlashesAndEveryControlByte) {
         EXPECT_TRUE(std::all_of(s.begin(), s.end(), [](char c) { return c >= 0x20; })) << byte;
     }
     s = std::string("\x0b\x00z", 3);
-    EXPECT_EQ(json_escape(s), "\\u000b\\u0000z");
+    EXPECT_EQ(json_escape(s), "\\u000B\\u0000z");
 }
 
 TEST_F(Published, InitialFilesAreExact) {
