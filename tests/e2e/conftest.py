@@ -9,6 +9,7 @@ import pytest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from fakes import Daemon, DeviceRoot, FakeControlServer, FakeMusicService, run_ondemand  # noqa: E402
+from fakes.answers import FEATURES_OA, LOGIN_OK  # noqa: E402
 
 REGISTRATION = ['<set_rc name="ondemand" />\n', '<get_network_ifsetting/>\n']
 # What the daemon tells the control server and the sequencer when the
@@ -20,6 +21,21 @@ SWITCHED_ON = [
     '<set_seq time="0" />\n',
 ]
 SWITCHED_OFF = ['<ondemand status="off"/>\n', '<set_rcs mode="normal"/>\n']
+
+
+def store_tokens(root):
+    root.write("/usr/local/olc/api_token.txt", "access-0")
+    root.write("/usr/local/olc/api_refresh_token.txt", "refresh-0")
+
+
+def sent(server, mark=len(REGISTRATION)):
+    """What the daemon sent after its registration (or after `mark` messages)."""
+    return server.messages[mark:]
+
+
+def switch_on(control_server):
+    control_server.send('<set_ondemand status="on"/>')
+    control_server.wait_for('<set_seq time="0" />')
 
 
 @pytest.fixture
@@ -45,6 +61,17 @@ def music_service():
     service = FakeMusicService()
     yield service
     service.close()
+
+
+@pytest.fixture
+def service(root, music_service):
+    """The music service named in the root's base-URL file, answering the
+    account features, login and refresh."""
+    music_service.write_base_url(root)
+    music_service.route("GET", "/user/account/features", body=FEATURES_OA)
+    music_service.route("POST", "/auth/login", body=LOGIN_OK)
+    music_service.route("POST", "/auth/refresh", body=LOGIN_OK)
+    return music_service
 
 
 @pytest.fixture

@@ -5,6 +5,7 @@ import random
 
 import pytest
 
+from conftest import switch_on
 from fakes import poll_until, scaled
 from fakes.answers import error_answer, items_answer, masked, published, song_item
 
@@ -16,11 +17,6 @@ def service(root, music_service):
     root.write("/usr/local/olc/api_token.txt", "access-0")
     root.write("/usr/local/olc/api_refresh_token.txt", "refresh-0")
     return music_service
-
-
-def switch_on(control_server):
-    control_server.send('<set_ondemand status="on"/>')
-    control_server.wait_for('<set_seq time="0" />')
 
 
 def dialog_file(title="", message="", type_="", shown=False, confirmed=False):

@@ -5,35 +5,10 @@ and dialogs the web interface reads."""
 import json
 import shutil
 
-import pytest
-
-from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON
+from conftest import SWITCHED_OFF, SWITCHED_ON, sent, store_tokens, switch_on
 from fakes import poll_until
-from fakes.answers import (FEATURES_OA, LOGIN_OK, dialog, error_answer, items_answer, masked,
-                           published, song_item, status)
-
-
-@pytest.fixture
-def service(root, music_service):
-    music_service.write_base_url(root)
-    music_service.route("GET", "/user/account/features", body=FEATURES_OA)
-    music_service.route("POST", "/auth/login", body=LOGIN_OK)
-    music_service.route("POST", "/auth/refresh", body=LOGIN_OK)
-    return music_service
-
-
-def store_tokens(root):
-    root.write("/usr/local/olc/api_token.txt", "access-0")
-    root.write("/usr/local/olc/api_refresh_token.txt", "refresh-0")
-
-
-def sent_after_registration(server):
-    return server.messages[len(REGISTRATION):]
-
-
-def switch_on(control_server):
-    control_server.send('<set_ondemand status="on"/>')
-    control_server.wait_for('<set_seq time="0" />')
+from fakes.answers import (dialog, error_answer, items_answer, masked, published, song_item,
+                           status)
 
 
 def test_a_start_with_tokens_connects_and_reads_the_account(root, service, control_server,
@@ -43,7 +18,7 @@ def test_a_start_with_tokens_connects_and_reads_the_account(root, service, contr
     request = service.wait_for_requests(1)[0]
     assert request.target == "/user/account/features"
     assert request.header("token") == "access-0"
-    assert sent_after_registration(control_server)[:5] == [
+    assert sent(control_server)[:5] == [
         '<set_song prefix="d" song_id="1" control="stop" />\n'] + SWITCHED_ON
     assert poll_until(lambda: status(root)["isOriginalArtist"])
     assert status(root)["status"] == "on"
@@ -69,7 +44,7 @@ def test_a_start_without_tokens_asks_to_log_in_or_refuses(root, service, control
     control_server.sync()
     assert dialog(root)["type"] == "login"
     assert service.requests == []
-    assert sent_after_registration(control_server) == []
+    assert sent(control_server) == []
 
 
 def test_relogin_stores_the_tokens_and_restarts_with_the_last_song(root, service, control_server,
@@ -86,7 +61,7 @@ def test_relogin_stores_the_tokens_and_restarts_with_the_last_song(root, service
     assert root.read("/usr/local/olc/api_refresh_token.txt") == "refresh-1"
     linked_daemon.wait_for_stderr("refresh timer: armed for 3300000 ms\n")
     # The restart names a local song, so nothing is stopped first.
-    assert sent_after_registration(control_server)[:4] == SWITCHED_ON
+    assert sent(control_server)[:4] == SWITCHED_ON
     # ... and it is the start command's own connecting dialog that shows.
     shown = dialog(root)
     assert (shown["type"], shown["message"], shown["isShow"]) == (
@@ -210,7 +185,7 @@ def test_a_regional_refusal_switches_everything_off(root, service, control_serve
     root.write("/usr/local/ondemand/9/song.mid", b"MThd")
     control_server.send('<set_ondemand cmd="search" title="x"/>')
     control_server.wait_for('<set_rcs mode="normal"/>')
-    assert sent_after_registration(control_server) == SWITCHED_ON + SWITCHED_OFF
+    assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
     assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
     assert poll_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "server([403]: search)\n[ Not in this region ]"
@@ -263,5 +238,5 @@ def test_pause_and_seek_commands_reach_the_sequencer(control_server, linked_daem
     control_server.send_all(['<set_ondemand cmd="setTime" time="12"/>',
                              '<set_ondemand cmd="PAUSE"/>'])
     control_server.sync()
-    assert sent_after_registration(control_server) == ['<set_seq time="12000" />\n',
+    assert sent(control_server) == ['<set_seq time="12000" />\n',
                                                        '<set_seq status="pause" />\n']

@@ -3,31 +3,13 @@ how a refusal by the service ends the session."""
 
 import pytest
 
-from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON
+from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON, sent, store_tokens
 from fakes import poll_until
-from fakes.answers import FEATURES_OA, LOGIN_OK, dialog, error_answer, status
+from fakes.answers import FEATURES_OA, dialog, error_answer, status
 
 FEATURES_NO_OA = ('<response><features><feature id="original_artist" value="0"/>'
                   '<feature id="other" value="1"/></features></response>')
 STOP_DEFAULT = '<set_song prefix="d" song_id="1" control="stop" />\n'
-
-
-@pytest.fixture
-def service(root, music_service):
-    music_service.write_base_url(root)
-    music_service.route("GET", "/user/account/features", body=FEATURES_OA)
-    music_service.route("POST", "/auth/login", body=LOGIN_OK)
-    music_service.route("POST", "/auth/refresh", body=LOGIN_OK)
-    return music_service
-
-
-def store_tokens(root):
-    root.write("/usr/local/olc/api_token.txt", "access-0")
-    root.write("/usr/local/olc/api_refresh_token.txt", "refresh-0")
-
-
-def sent(server, mark=len(REGISTRATION)):
-    return server.messages[mark:]
 
 
 @pytest.mark.parametrize("account, password, address, sent_password", [
