@@ -16,21 +16,11 @@ void report_failed_answer(int status, const char* operation, const Self& answer)
     json_make_dlg_error("Error", message, answer);
 }
 
-bool check_unparsed_status(int status) {
-    if (is_success_status(status)) {
-        return false;
-    }
-    // Refusals often come as an empty or HTML body; the status alone decides.
-    regionsErrorCheck(status, false);
-    return true;
-}
-
 bool accept_answer(int status, const std::string& body, const char* parse_label,
                    const char* operation, Self& answer) {
     // Parsing adds to a tree; a caller's earlier answer must not show through.
     answer = Self();
     if (self_parse(body, answer) != 0) {
-        check_unparsed_status(status);
         json_make_dlg_error("Error", parse_label);
         return false;
     }

@@ -14,13 +14,8 @@ bool is_success_status(int status);
 // first, so the dialog is what the user sees afterwards.
 void report_failed_answer(int status, const char* operation, const Self& answer);
 
-// A body that does not parse still carries its status: a regional refusal
-// switches the service off whatever text came with it. True when `status`
-// was a failure.
-bool check_unparsed_status(int status);
-
-// Parses the body into `answer`, emptied first. On a parse failure shows the error dialog
-// with `parse_label`; on a failed status reports it as above. True when the
-// handler's success action is to run.
+// Parses the body into `answer`, emptied first. On a parse failure shows the
+// error dialog with `parse_label`; on a failed status reports it as above.
+// True when the handler's success action is to run.
 bool accept_answer(int status, const std::string& body, const char* parse_label,
                    const char* operation, Self& answer);

@@ -56,15 +56,17 @@ void do_login() {
 
 void do_reLogin(const char* username, const char* password) {
     json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECTING, true, false);
-    webapi_account_login(username != nullptr ? username : "", password != nullptr ? password : "",
-                         callback_relogin, nullptr);
+    if (webapi_account_login(username != nullptr ? username : "",
+                             password != nullptr ? password : "", callback_relogin, nullptr) != 0) {
+        // No answer will come to close the connecting dialog.
+        json_make_dlg_error("Error", "re-login");
+    }
     json_make_status_json();
 }
 
 void callback_refresh(int status, const std::string& body, void*) {
     Self answer;
     if (self_parse(body, answer) != 0) {
-        check_unparsed_status(status);
         return;
     }
     if (is_success_status(status)) {
@@ -79,11 +81,11 @@ void callback_relogin(int status, const std::string& body, void*) {
     if (self_parse(body, answer) != 0) {
         debug_printf("parse error Re-Login\n");
         // The connecting dialog is modal: replace it, or the user is stuck.
-        if (is_success_status(status)) {
-            json_make_dlg_error("Error", "re-login");
-        } else {
-            report_failed_answer(status, "re-login", answer);
+        std::string message = "re-login";
+        if (!is_success_status(status)) {
+            str::format(message, "server([%d]: re-login)", status);
         }
+        json_make_dlg_error("Error", message);
         return;
     }
     if (is_success_status(status)) {
@@ -107,7 +109,10 @@ void set_refreshTimer_state(const char* value) {
 }
 
 void do_account_features() {
-    webapi_account_features(callback_account_features, nullptr);
+    if (webapi_account_features(callback_account_features, nullptr) != 0) {
+        // The chain rests here; no answer will come to close its wait dialog.
+        json_make_dlg_error("Error", "account");
+    }
 }
 
 void callback_account_features(int status, const std::string& body, void*) {

@@ -245,8 +245,9 @@ void set_seq_status(const char* status) {
                 seq_status_ = SEQ_LOAD;
             }
         } else if (str::iequals(status, "nosong")) {
-            // After a fast forward to the end the song is loaded again
-            // instead of ending.
+            // After a fast forward to the end the state stays: the song is
+            // to be loaded again, not ended (its load message needs the
+            // downloaded contents, which are not kept yet).
             if (seq_status_ != SEQ_FFS) {
                 seq_status_ = SEQ_NOSONG;
             }

@@ -1,9 +1,11 @@
 """Logging in, the start-up chain as far as it runs today, cancelling it, and
 how a refusal by the service ends the session."""
 
+import os
+
 import pytest
 
-from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON, sent, store_tokens
+from conftest import SWITCHED_OFF, SWITCHED_ON, sent, store_tokens
 from fakes import poll_until
 from fakes.answers import FEATURES_OA, dialog, error_answer, status
 
@@ -102,26 +104,26 @@ def test_a_refused_account_request_ends_the_session(root, service, control_serve
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF + SWITCHED_ON
 
 
-def test_a_refusal_without_a_readable_body_still_switches_off(root, service, control_server,
-                                                              linked_daemon):
+def test_a_refusal_that_cannot_be_read_switches_nothing_off(root, service, control_server,
+                                                            linked_daemon):
+    # Only a refusal the service itself words switches off; an empty or HTML
+    # 403 (a proxy, say) is an answer that cannot be read.
     store_tokens(root)
     service.route("POST", "/auth/refresh", status=403, body="")
     control_server.send('<set_ondemand status="on"/>')
     root.write("/usr/local/ondemand/4/song.mid", b"MThd")
     control_server.send('<set_ondemand cmd="setOption" refreshTimer="auth"/>')
-    control_server.wait_for('<set_rcs mode="normal"/>')
-    assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
-    assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
-    # The refresh shows no dialog of its own.
-    assert dialog(root)["isShow"] is False
-    assert root.read("/usr/local/olc/api_token.txt") == "access-0"
+    service.wait_for_requests(1)
+    assert service.wait_all_finished()
 
     service.route("GET", "/items", status=403, body="<html>blocked")
-    control_server.send('<set_ondemand status="on" cmd="search" title="x"/>')
-    control_server.wait_for('<set_rcs mode="normal"/>', after=len(REGISTRATION) + 6)
+    control_server.send('<set_ondemand cmd="search" title="x"/>')
     assert poll_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "search"
-    assert status(root)["status"] == "off"
+    assert status(root)["status"] == "on"
+    assert root.exists("/usr/local/ondemand/4/song.mid")
+    assert root.read("/usr/local/olc/api_token.txt") == "access-0"
+    assert sent(control_server) == SWITCHED_ON
 
 
 @pytest.mark.parametrize("code, body, message", [
@@ -137,6 +139,22 @@ def test_a_relogin_answer_that_cannot_be_read_ends_the_wait(root, service, contr
     assert (dialog(root)["title"], dialog(root)["message"]) == ("Error", message)
     assert not root.exists("/usr/local/olc/api_token.txt")
     assert sent(control_server) == []
+
+
+def test_requests_that_cannot_be_started_do_not_leave_the_user_waiting(root, service,
+                                                                      control_server,
+                                                                      linked_daemon):
+    os.remove(root.at("/usr/bin/curl"))
+    control_server.send('<set_ondemand cmd="relogin" username="me" password="pw"/>')
+    control_server.sync()
+    assert (dialog(root)["type"], dialog(root)["message"]) == ("error", "re-login")
+
+    store_tokens(root)
+    control_server.send('<set_ondemand cmd="startup" pfix="d" id="3"/>')
+    control_server.sync()
+    assert (dialog(root)["type"], dialog(root)["message"]) == ("error", "account")
+    assert status(root)["status"] == "on"
+    assert service.requests == []
 
 
 def test_the_status_switches_only_on_a_change(root, control_server, linked_daemon):

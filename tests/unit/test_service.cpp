@@ -97,13 +97,13 @@ TEST_F(Service, FailedAnswersShowWhyAndARefusalSwitchesOff) {
     EXPECT_EQ(getDialogInfo().type, "error");
     EXPECT_EQ(getDialogInfo().message, "server([403]: op)");
 
+    // A refusal that cannot be read is only an unreadable answer.
     set_status("on");
     Self unread;
     EXPECT_FALSE(accept_answer(403, "", "label", "op", unread));
-    EXPECT_EQ(get_status(), 0);
+    EXPECT_EQ(get_status(), 1);
     EXPECT_EQ(getDialogInfo().message, "label");
 
-    set_status("on");
     EXPECT_FALSE(accept_answer(200, "<open>", "label", "op", unread));
     EXPECT_EQ(get_status(), 1);
     EXPECT_TRUE(accept_answer(-1, "<ok/>", "label", "op", unread));
