@@ -32,7 +32,7 @@ std::string read_account_value(const std::string& key);
 void get_randomid(std::string& out);
 
 // Credential store: the token files are the truth, read at every get. A set
-// replaces the file whole (work file and rename); 0, or -1 when it cannot.
+// gives 0 also when the file cannot be opened (the old token stays).
 const std::string& get_token();
 int set_token(const std::string& token);
 const std::string& get_refresh_token();

@@ -4,6 +4,8 @@
 #include "common/paths.h"
 #include "xml/self.h"
 
+#include <cstdio>
+
 namespace {
 
 std::string token_;
@@ -20,10 +22,15 @@ const std::string& read_token(const char* path, std::string& cache) {
     return cache;
 }
 
-// Written to a work file and renamed, so a power cut while a token is stored
-// leaves the old token rather than an empty file that forces a new login.
+// The file is written in place, not replaced: the device's other software
+// shares it and may keep it as a link to writable storage.
 int write_token(const char* path, const std::string& token) {
-    return fs::write_file_atomic(paths::at(path), token);
+    FILE* file = fopen(paths::at(path).c_str(), "we");
+    if (file == nullptr) {
+        return 0;
+    }
+    fwrite(token.data(), 1, token.size(), file);
+    return fclose(file);
 }
 
 // Stores the contents of the first element named `name` with `store`.

@@ -59,10 +59,6 @@ bool reports_progress(const std::string& output, unsigned long long song_id) {
     return output.find("midi") != std::string::npos && !isUrlDownload_audio(song_id);
 }
 
-unsigned long long song_id_of(void* user) {
-    return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(user));
-}
-
 int read_event(rvx_st_io* io) {
     auto* request = static_cast<RunningRequest*>(rvx_Get_Par(io));
     char buffer[RVX_READ_MAX + 4];
@@ -135,7 +131,7 @@ std::unique_ptr<CurlStderrReader> make_stderr_reader(RunningRequest* request) {
     events.timed_out = [] { json_make_dlg_error("Error", "Connection timed out"); };
     events.status = [request](int status) { request->status = status; };
     events.progress = [request](const std::string& figure) {
-        unsigned long long id = song_id_of(request->user);
+        unsigned long long id = curl_id_of_user(request->user);
         if (!request->output.empty() && reports_progress(request->output, id)) {
             updateProgress(figure, id);
         }

@@ -2,6 +2,7 @@
 // curl program; at most five run at once, the rest wait in order.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,6 +33,16 @@ struct WaitingRequest {
 int curl_exec(const std::string& url, int method, const std::vector<std::string>& headers,
               const std::vector<std::string>& forms, const std::vector<std::string>& data,
               const std::string& output, RequestCallback callback, void* user);
+
+// A song id carried as a request's user value, and back. Ids read from answers
+// are 32-bit values widened with their sign, so sign-extending the pointer
+// gives them back whole on a 32-bit target too ("-1" is all 64 bits set).
+inline void* curl_user_of_id(uint64_t id) {
+    return reinterpret_cast<void*>(static_cast<intptr_t>(static_cast<int64_t>(id)));
+}
+inline uint64_t curl_id_of_user(void* user) {
+    return static_cast<uint64_t>(static_cast<int64_t>(reinterpret_cast<intptr_t>(user)));
+}
 
 // Requests submitted and not yet answered: running plus waiting.
 int curl_num();

@@ -69,4 +69,5 @@ def test_unknown_option_starts_the_daemon_silently(control_server, start_daemon)
 
 
 def test_debug_log_opens_with_the_version(linked_daemon):
+    linked_daemon.wait_for_stderr("** ondemand v1.0.2\n")
     assert linked_daemon.stderr_text().startswith("** ondemand v1.0.2\n")

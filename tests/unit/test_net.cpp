@@ -191,6 +191,14 @@ TEST(CurlStderr, AProgressPieceIsReportedWhenItArrivesAndOnlyOnce) {
     EXPECT_EQ(seen.figures.size(), 2u);
 }
 
+TEST(CurlUser, SongIdsTravelWholeInTheUserValue) {
+    // Ids read from answers are sign-extended 32-bit values.
+    for (uint64_t id : {uint64_t{0}, uint64_t{7}, uint64_t{2147483647}, ~uint64_t{0},
+                        uint64_t{0xFFFFFFFF80000000}}) {
+        EXPECT_EQ(curl_id_of_user(curl_user_of_id(id)), id);
+    }
+}
+
 TEST(UrlEncode, LettersAndDigitsStayEverythingElseIsEscaped) {
     std::string out = "old";
     EXPECT_EQ(url_encode_utf8("Ab9 &=%\"$`\\\xC3\xA9", out), 0);
