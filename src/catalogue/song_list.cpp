@@ -66,14 +66,11 @@ void do_search(const char* page, const char* page_size, const char* title, const
         json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECTING, true, false);
         // The user value tells the answer whether the search named a genre.
         void* by_genre = genre != nullptr ? reinterpret_cast<void*>(1) : nullptr;
-        if (webapi_ondemand_items(or_empty(page), or_empty(page_size), or_empty(title),
-                                  or_empty(artist), or_empty(composer), or_empty(genre),
-                                  callback_search, by_genre) != 0) {
-            // No answer will come to close the wait dialog (no token stored,
-            // or curl could not be started): say so as for an answer that
-            // could not be read, rather than leave the user waiting.
-            json_make_dlg_error("Error", "search");
-        }
+        report_unsent_request(webapi_ondemand_items(or_empty(page), or_empty(page_size),
+                                                    or_empty(title), or_empty(artist),
+                                                    or_empty(composer), or_empty(genre),
+                                                    callback_search, by_genre),
+                              "search");
     }
     json_make_status_json();
 }

@@ -30,3 +30,10 @@ bool accept_answer(int status, const std::string& body, const char* parse_label,
     }
     return true;
 }
+
+int report_unsent_request(int result, const char* label) {
+    if (result != 0) {
+        json_make_dlg_error("Error", label);
+    }
+    return result;
+}

@@ -19,3 +19,9 @@ void report_failed_answer(int status, const char* operation, const Self& answer)
 // True when the handler's success action is to run.
 bool accept_answer(int status, const std::string& body, const char* parse_label,
                    const char* operation, Self& answer);
+
+// A request that could not be sent (no token stored, or curl could not be
+// started) gets no answer to close the wait dialog its starter opened: the
+// error dialog titled "Error" with `label` takes its place, as for an answer
+// that could not be read. Returns `result`, the request builder's.
+int report_unsent_request(int result, const char* label);

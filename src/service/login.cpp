@@ -56,11 +56,10 @@ void do_login() {
 
 void do_reLogin(const char* username, const char* password) {
     json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECTING, true, false);
-    if (webapi_account_login(username != nullptr ? username : "",
-                             password != nullptr ? password : "", callback_relogin, nullptr) != 0) {
-        // No answer will come to close the connecting dialog.
-        json_make_dlg_error("Error", "re-login");
-    }
+    report_unsent_request(webapi_account_login(username != nullptr ? username : "",
+                                               password != nullptr ? password : "",
+                                               callback_relogin, nullptr),
+                          "re-login");
     json_make_status_json();
 }
 
@@ -109,10 +108,8 @@ void set_refreshTimer_state(const char* value) {
 }
 
 void do_account_features() {
-    if (webapi_account_features(callback_account_features, nullptr) != 0) {
-        // The chain rests here; no answer will come to close its wait dialog.
-        json_make_dlg_error("Error", "account");
-    }
+    // On failure the chain rests here, under the error dialog.
+    report_unsent_request(webapi_account_features(callback_account_features, nullptr), "account");
 }
 
 void callback_account_features(int status, const std::string& body, void*) {

@@ -107,12 +107,18 @@ def test_a_control_byte_in_an_answer_refuses_it_whole(root, service, control_ser
     assert linked_daemon.alive()
 
 
-def test_a_server_error_shows_its_messages_and_keeps_both_lists(root, service, control_server,
-                                                               linked_daemon):
+def search_one_song(service, control_server, root):
+    """Switches on and searches for one song; returns the song file's text."""
     service.route("GET", "/items", body=items_answer([song_item(1)]))
     switch_on(control_server)
     first = song_file([song_json(1, 1, "Song 1")])
     search_and_wait(control_server, root, '<set_ondemand cmd="search" title="a"/>', first)
+    return first
+
+
+def test_a_server_error_shows_its_messages_and_keeps_both_lists(root, service, control_server,
+                                                               linked_daemon):
+    first = search_one_song(service, control_server, root)
     before = published(root, "song")
 
     service.route("GET", "/items", status=500,
@@ -158,10 +164,7 @@ def test_only_a_search_without_genre_is_remembered(root, service, control_server
 def test_while_off_a_search_sends_nothing_but_the_list_commands_work(root, service,
                                                                      control_server,
                                                                      linked_daemon):
-    service.route("GET", "/items", body=items_answer([song_item(1)]))
-    switch_on(control_server)
-    first = song_file([song_json(1, 1, "Song 1")])
-    search_and_wait(control_server, root, '<set_ondemand cmd="search" title="a"/>', first)
+    first = search_one_song(service, control_server, root)
     assert poll_until(lambda: masked(published(root, "dialog")) == HIDDEN)
 
     control_server.send('<set_ondemand status="off"/>')
@@ -182,10 +185,7 @@ def test_while_off_a_search_sends_nothing_but_the_list_commands_work(root, servi
 def test_a_search_that_cannot_be_sent_does_not_leave_the_user_waiting(root, service,
                                                                       control_server,
                                                                       linked_daemon):
-    service.route("GET", "/items", body=items_answer([song_item(1)]))
-    switch_on(control_server)
-    first = song_file([song_json(1, 1, "Song 1")])
-    search_and_wait(control_server, root, '<set_ondemand cmd="search" title="a"/>', first)
+    first = search_one_song(service, control_server, root)
     # The device's other software removed the token meanwhile.
     root.write("/usr/local/olc/api_token.txt", "")
     control_server.send('<set_ondemand cmd="search" title="b"/>')
