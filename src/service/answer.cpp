@@ -8,12 +8,15 @@ bool is_success_status(int status) {
     return status == -1 || (status >= 200 && status <= 299);
 }
 
+std::string server_error_text(int status, const char* words) {
+    std::string message;
+    return str::format(message, "server([%d]: %s)", status, words);
+}
+
 void report_failed_answer(int status, const char* operation, const Self& answer) {
     // Switching off resets the published dialog, so it must come first.
     regionsErrorCheck(status, false);
-    std::string message;
-    str::format(message, "server([%d]: %s)", status, operation);
-    json_make_dlg_error("Error", message, answer);
+    json_make_dlg_error("Error", server_error_text(status, operation), answer);
 }
 
 bool accept_answer(int status, const std::string& body, const char* parse_label,

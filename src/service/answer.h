@@ -10,6 +10,9 @@
 
 bool is_success_status(int status);
 
+// "server([status]: words)", the first line of every failed answer's dialog.
+std::string server_error_text(int status, const char* words);
+
 // The error dialog of a failed answer; for 403 the service is switched off
 // first, so the dialog is what the user sees afterwards.
 void report_failed_answer(int status, const char* operation, const Self& answer);

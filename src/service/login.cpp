@@ -80,11 +80,9 @@ void callback_relogin(int status, const std::string& body, void*) {
     if (self_parse(body, answer) != 0) {
         debug_printf("parse error Re-Login\n");
         // The connecting dialog is modal: replace it, or the user is stuck.
-        std::string message = "re-login";
-        if (!is_success_status(status)) {
-            str::format(message, "server([%d]: re-login)", status);
-        }
-        json_make_dlg_error("Error", message);
+        json_make_dlg_error("Error", is_success_status(status)
+                                         ? std::string("re-login")
+                                         : server_error_text(status, "re-login"));
         return;
     }
     if (is_success_status(status)) {

@@ -9,6 +9,7 @@
 #include "player/dl_list.h"
 #include "player/ondemandPlayer.h"
 #include "player/playback.h"
+#include "service/answer.h"
 #include "service/login.h"
 #include "service/session.h"
 #include "ui/dialog.h"
@@ -281,8 +282,7 @@ int regionsErrorCheck(int code, bool show) {
     set_status("off");
     isStopOndemand = true;
     if (show) {
-        std::string message;
-        json_make_dlg_error("Error", str::format(message, "server([%d]: Region Error)", code));
+        json_make_dlg_error("Error", server_error_text(code, "Region Error"));
     }
     return code;
 }
