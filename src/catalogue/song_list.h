@@ -2,7 +2,7 @@
 // a copy of the last plain keyword search.
 #pragma once
 
-#include "catalogue/records.h"
+#include "state/records.h"
 
 #include <vector>
 

@@ -2,9 +2,9 @@
 
 #include "common/fs.h"
 #include "common/paths.h"
-#include "core/debug.h"
-#include "core/rcs_sock.h"
-#include "core/rvx.h"
+#include "base/debug.h"
+#include "link/rcs_sock.h"
+#include "base/rvx.h"
 #include "core/version.h"
 #include "service/status.h"
 #include "ui/json.h"

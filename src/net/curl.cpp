@@ -4,9 +4,9 @@
 #include "common/deployment.h"
 #include "common/paths.h"
 #include "common/str.h"
-#include "core/debug.h"
-#include "core/rvx.h"
-#include "player/dl_list.h"
+#include "base/debug.h"
+#include "base/rvx.h"
+#include "state/dl_list.h"
 #include "player/ondemandPlayer.h"
 #include "ui/dialog.h"
 

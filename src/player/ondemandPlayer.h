@@ -2,7 +2,7 @@
 // come from.
 #pragma once
 
-#include "catalogue/records.h"
+#include "state/records.h"
 
 #include <cstdint>
 #include <deque>

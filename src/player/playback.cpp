@@ -1,7 +1,7 @@
 #include "player/playback.h"
 
 #include "common/str.h"
-#include "core/rcs_sock.h"
+#include "link/rcs_sock.h"
 
 #include <cstdlib>
 

@@ -4,7 +4,7 @@
 #include "common/fs.h"
 #include "common/paths.h"
 #include "common/str.h"
-#include "core/debug.h"
+#include "base/debug.h"
 #include "net/webapi.h"
 #include "service/answer.h"
 #include "service/refreshTimer.h"

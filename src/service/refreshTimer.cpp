@@ -1,7 +1,7 @@
 #include "service/refreshTimer.h"
 
-#include "core/debug.h"
-#include "core/rvx.h"
+#include "base/debug.h"
+#include "base/rvx.h"
 #include "net/webapi.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "xml/xml.h"
 
-#include "core/debug.h"
+#include "base/debug.h"
 
 #include <cstdint>
 #include <cstring>

@@ -2,7 +2,7 @@
 // (set large when the tests run under an emulator).
 #pragma once
 
-#include "core/rvx.h"
+#include "base/rvx.h"
 
 #include <chrono>
 #include <cstdlib>

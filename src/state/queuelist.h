@@ -1,7 +1,7 @@
 // The play queue.
 #pragma once
 
-#include "catalogue/records.h"
+#include "state/records.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "player/dl_list.h"
+#include "state/dl_list.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "core/rcs_sock.h"
+#include "link/rcs_sock.h"
 
 #include "common/paths.h"
 #include "core/dispatch.h"
-#include "core/rvx.h"
+#include "base/rvx.h"
 
 #include <algorithm>
 #include <cstdarg>

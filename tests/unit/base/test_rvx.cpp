@@ -1,4 +1,4 @@
-#include "core/rvx.h"
+#include "base/rvx.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "common/common.h"
-#include "core/rvx.h"
+#include "base/rvx.h"
 #include "net/curl.h"
 #include "service/answer.h"
 #include "service/login.h"

@@ -1,4 +1,4 @@
-#include "core/debug.h"
+#include "base/debug.h"
 #include "xml/self.h"
 #include "xml/xml.h"
 

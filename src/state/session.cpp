@@ -1,4 +1,4 @@
-#include "service/session.h"
+#include "state/session.h"
 
 namespace {
 

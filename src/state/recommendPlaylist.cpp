@@ -1,6 +1,6 @@
-#include "catalogue/recommendPlaylist.h"
+#include "state/recommendPlaylist.h"
 
-#include "core/debug.h"
+#include "base/debug.h"
 
 namespace {
 

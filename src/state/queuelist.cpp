@@ -1,4 +1,4 @@
-#include "catalogue/queuelist.h"
+#include "state/queuelist.h"
 
 namespace {
 

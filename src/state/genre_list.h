@@ -1,7 +1,7 @@
 // The genres the service offers, published in the status file.
 #pragma once
 
-#include "catalogue/records.h"
+#include "state/records.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "catalogue/presetPlaylist.h"
+#include "state/presetPlaylist.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the songs stored for each of them.
 #pragma once
 
-#include "catalogue/records.h"
+#include "state/records.h"
 
 #include <map>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "catalogue/playlist.h"
+#include "state/playlist.h"
 
 namespace {
 

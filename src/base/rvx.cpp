@@ -2,7 +2,7 @@
 // the SIGCHLD handler writes to. Each pass collects what is ready into a local
 // list first and only then runs callbacks, so that a callback may create or
 // release any object without disturbing the walk in progress.
-#include "core/rvx.h"
+#include "base/rvx.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "catalogue/genre_list.h"
+#include "state/genre_list.h"
 
 namespace {
 

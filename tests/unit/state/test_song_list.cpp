@@ -1,4 +1,4 @@
-#include "catalogue/records.h"
+#include "state/records.h"
 #include "catalogue/song_list.h"
 #include "support/temp_root.h"
 #include "ui/json.h"

@@ -1,6 +1,6 @@
-#include "catalogue/records.h"
+#include "state/records.h"
 
-#include "core/debug.h"
+#include "base/debug.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // The user's playlists and the songs stored for each of them.
 #pragma once
 
-#include "catalogue/records.h"
+#include "state/records.h"
 
 #include <map>
 #include <vector>

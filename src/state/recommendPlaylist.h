@@ -1,7 +1,7 @@
 // The recommended playlists, each holding its own songs.
 #pragma once
 
-#include "catalogue/records.h"
+#include "state/records.h"
 
 #include <vector>
 
