@@ -5,8 +5,6 @@
 
 #include <string>
 
-struct Self;
-
 int get_region(std::string& out);
 int get_tqr_version(std::string& out);
 // The instrument id: the first word of the host-name file.
@@ -18,7 +16,7 @@ int get_deviceid(std::string& out);
 const std::string& get_useragent();
 void set_useragent_model(const std::string& model);
 
-std::string& get_proxy();
+const std::string& get_proxy();
 void set_proxy(const std::string& proxy);
 
 // 1 when the account file says the device is registered for the service.
@@ -39,5 +37,3 @@ const std::string& get_refresh_token();
 int set_refresh_token(const std::string& token);
 long long set_token_expires(long long ms);
 long long set_token_expires();
-void set_token(Self& answer);
-void set_refresh_token(Self& answer);

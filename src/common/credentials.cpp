@@ -2,7 +2,6 @@
 
 #include "common/fs.h"
 #include "common/paths.h"
-#include "xml/self.h"
 
 #include <cstdio>
 
@@ -33,17 +32,6 @@ int write_token(const char* path, const std::string& token) {
     return fclose(file);
 }
 
-// Stores the contents of the first element named `name` with `store`.
-void store_first(Self& answer, const char* name, int (*store)(const std::string&)) {
-    self_foreach(answer, [name, store](Self& node) {
-        if (node.name == name) {
-            store(node.contents);
-            return 1;
-        }
-        return 0;
-    });
-}
-
 } // namespace
 
 const std::string& get_token() {
@@ -69,12 +57,4 @@ long long set_token_expires(long long ms) {
 
 long long set_token_expires() {
     return token_expires_;
-}
-
-void set_token(Self& answer) {
-    store_first(answer, "token", set_token);
-}
-
-void set_refresh_token(Self& answer) {
-    store_first(answer, "refreshtoken", set_refresh_token);
 }

@@ -71,7 +71,7 @@ void set_useragent_model(const std::string& model) {
     m_modelType = model;
 }
 
-std::string& get_proxy() {
+const std::string& get_proxy() {
     return proxy_;
 }
 

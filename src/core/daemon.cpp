@@ -1,12 +1,13 @@
 #include "core/daemon.h"
 
+#include "base/debug.h"
+#include "base/rvx.h"
 #include "common/fs.h"
 #include "common/paths.h"
-#include "base/debug.h"
-#include "link/rcs_sock.h"
-#include "base/rvx.h"
+#include "core/hooks.h"
 #include "core/version.h"
-#include "service/status.h"
+#include "link/rcs_sock.h"
+#include "state/service.h"
 #include "ui/json.h"
 #include "xml/xml.h"
 
@@ -20,6 +21,7 @@ int daemon_run() {
     // Downloads of an earlier run are never reused.
     fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
     xml_init();
+    connect_hooks();
     // Without a control server the daemon runs on unlinked; it never retries.
     rcssock_open();
     json_make_init();

@@ -1,6 +1,6 @@
 #include "core/dispatch.h"
 
-#include "catalogue/song_list.h"
+#include "catalogue/search.h"
 #include "common/common.h"
 #include "common/str.h"
 #include "player/playback.h"

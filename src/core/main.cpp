@@ -1,7 +1,7 @@
 // ondemand: the on-demand song service of the instrument's controller.
 
-#include "core/daemon.h"
 #include "base/debug.h"
+#include "core/daemon.h"
 #include "core/test_mode.h"
 #include "core/version.h"
 #include "xml/self.h"

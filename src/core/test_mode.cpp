@@ -1,11 +1,13 @@
 #include "core/test_mode.h"
 
-#include "catalogue/song_list.h"
-#include "common/common.h"
-#include "common/str.h"
 #include "base/debug.h"
 #include "base/rvx.h"
+#include "common/str.h"
+#include "core/hooks.h"
 #include "net/webapi.h"
+#include "service/answer.h"
+#include "service/login.h"
+#include "state/song_list.h"
 #include "xml/self.h"
 #include "xml/xml.h"
 
@@ -19,42 +21,41 @@ rvx_st_io* stdin_ = nullptr;
 
 constexpr const char* WORD_TRIM = " \t\v\r\n";
 
-void login_callback(int, const std::string& body, void*) {
-    Self answer;
-    if (self_parse(body, answer) != 0) {
-        return;
-    }
+void on_login(Self& answer, void*) {
     self_dump(answer);
-    self_foreach(answer, [](Self& node) {
-        if (node.name == "token") {
-            set_token(node.contents);
-            auto expires = node.attributes.find("expires");
-            long long seconds = expires != node.attributes.end()
-                                    ? strtoll(expires->second.c_str(), nullptr, 10)
-                                    : 0;
-            set_token_expires(seconds * 1000);
-        } else if (node.name == "refreshtoken") {
-            set_refresh_token(node.contents);
-        }
-        return 0;
-    });
+    // By hand there is no refresh to keep up.
+    store_tokens(answer, false);
 }
 
-void search_callback(int, const std::string& body, void*) {
-    Self answer;
-    if (self_parse(body, answer) != 0) {
-        return;
-    }
+void on_search(Self& answer, void*) {
     self_dump(answer);
     songlist_fill(answer, SONGLIST_SEARCH);
     songlist_dump();
 }
 
-void get_url_callback(int, const std::string& body, void*) {
-    Self answer;
-    if (self_parse(body, answer) == 0) {
-        self_dump(answer);
-    }
+void on_get_url(Self& answer, void*) {
+    self_dump(answer);
+}
+
+// The console dumps what it gets and looks at no status; an unreadable
+// answer shows only the parser's own line.
+const AnswerHandler LOGIN_ANSWER = {
+    nullptr, nullptr, on_login, false, false, Unreadable::Ignore, Failure::Ignore};
+const AnswerHandler SEARCH_ANSWER = {
+    nullptr, nullptr, on_search, false, false, Unreadable::Ignore, Failure::Ignore};
+const AnswerHandler GET_URL_ANSWER = {
+    nullptr, nullptr, on_get_url, false, false, Unreadable::Ignore, Failure::Ignore};
+
+void login_callback(int status, const std::string& body, void* user) {
+    handle_answer(LOGIN_ANSWER, status, body, user);
+}
+
+void search_callback(int status, const std::string& body, void* user) {
+    handle_answer(SEARCH_ANSWER, status, body, user);
+}
+
+void get_url_callback(int status, const std::string& body, void* user) {
+    handle_answer(GET_URL_ANSWER, status, body, user);
 }
 
 void run_command(const std::string& line) {
@@ -140,6 +141,7 @@ int close_event(rvx_st_io* io) {
 
 int do_test() {
     xml_init();
+    connect_hooks();
     stdin_ = rvx_Stdio();
     if (stdin_ == nullptr) {
         return -1;

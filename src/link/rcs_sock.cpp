@@ -1,8 +1,7 @@
 #include "link/rcs_sock.h"
 
-#include "common/paths.h"
-#include "core/dispatch.h"
 #include "base/rvx.h"
+#include "common/paths.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -12,6 +11,7 @@
 namespace {
 
 rvx_st_io* rvx_ = nullptr;
+RcsReceiver receiver_ = nullptr;
 
 constexpr size_t SEND_BUFFER_SIZE = 1024;
 
@@ -24,7 +24,9 @@ int read_event(rvx_st_io* io) {
         return 0;
     }
     buffer[count] = '\0';
-    xml_parse(buffer);
+    if (receiver_ != nullptr) {
+        receiver_(buffer);
+    }
     return 0;
 }
 
@@ -37,6 +39,10 @@ int close_event(rvx_st_io* io) {
 }
 
 } // namespace
+
+void rcssock_set_receiver(RcsReceiver receiver) {
+    receiver_ = receiver;
+}
 
 int rcssock_open() {
     if (rvx_ != nullptr) {

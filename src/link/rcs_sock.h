@@ -2,6 +2,11 @@
 // one XML element per message in each direction.
 #pragma once
 
+// Takes every message read from the control server, as one NUL-terminated
+// text; the daemon hands in its dispatcher before opening the link.
+using RcsReceiver = int (*)(const char* message);
+void rcssock_set_receiver(RcsReceiver receiver);
+
 // Connects, registers as "ondemand" and asks for the network settings.
 // 1 when a link is open afterwards (also when it already was), else 0.
 int rcssock_open();

@@ -1,14 +1,11 @@
 #include "net/curl.h"
 
+#include "base/debug.h"
+#include "base/rvx.h"
 #include "common/common.h"
 #include "common/deployment.h"
 #include "common/paths.h"
 #include "common/str.h"
-#include "base/debug.h"
-#include "base/rvx.h"
-#include "state/dl_list.h"
-#include "player/ondemandPlayer.h"
-#include "ui/dialog.h"
 
 #include <cctype>
 #include <cstdint>
@@ -32,6 +29,7 @@ struct RunningRequest {
 
 std::deque<WaitingRequest> wait_req_;
 int count_ = 0;
+CurlHooks hooks_;
 
 // A text this long without a line end is examined as it stands, so a
 // misbehaving child cannot grow the buffer without limit.
@@ -48,15 +46,6 @@ bool is_content_host_url(const std::string& url) {
         }
     }
     return false;
-}
-
-// Downloads that feed the progress figure: the archive or the audio track,
-// or the MIDI file when the song has no audio track.
-bool reports_progress(const std::string& output, unsigned long long song_id) {
-    if (output.find("zip") != std::string::npos || output.find("audio") != std::string::npos) {
-        return true;
-    }
-    return output.find("midi") != std::string::npos && !isUrlDownload_audio(song_id);
 }
 
 int read_event(rvx_st_io* io) {
@@ -128,12 +117,15 @@ int wait_event(rvx_st_io* io, int result) {
 
 std::unique_ptr<CurlStderrReader> make_stderr_reader(RunningRequest* request) {
     CurlStderrReader::Events events;
-    events.timed_out = [] { json_make_dlg_error("Error", "Connection timed out"); };
+    events.timed_out = [] {
+        if (hooks_.timed_out != nullptr) {
+            hooks_.timed_out();
+        }
+    };
     events.status = [request](int status) { request->status = status; };
     events.progress = [request](const std::string& figure) {
-        unsigned long long id = curl_id_of_user(request->user);
-        if (!request->output.empty() && reports_progress(request->output, id)) {
-            updateProgress(figure, id);
+        if (!request->output.empty() && hooks_.progress != nullptr) {
+            hooks_.progress(request->output, curl_id_of_user(request->user), figure);
         }
     };
     return std::make_unique<CurlStderrReader>(std::move(events));
@@ -198,6 +190,10 @@ bool CurlStderrReader::examine_progress(const std::string& line) {
     size_t start = percent >= 5 ? percent - 5 : 0;
     events_.progress(line.substr(start, percent - start));
     return true;
+}
+
+void curl_set_hooks(const CurlHooks& hooks) {
+    hooks_ = hooks;
 }
 
 int curl_build_args(const WaitingRequest& request, std::vector<std::string>& args) {

@@ -44,6 +44,17 @@ inline uint64_t curl_id_of_user(void* user) {
     return static_cast<uint64_t>(static_cast<int64_t>(reinterpret_cast<intptr_t>(user)));
 }
 
+// What a run tells beyond its own answer: a time-out reported by curl, and
+// the progress figure of a download (the five characters before "%") with its
+// output path and the song id its user value carries. The daemon connects
+// them at start-up; the runner itself knows nothing of dialogs or songs.
+struct CurlHooks {
+    void (*timed_out)() = nullptr;
+    void (*progress)(const std::string& output, uint64_t song_id,
+                     const std::string& figure) = nullptr;
+};
+void curl_set_hooks(const CurlHooks& hooks);
+
 // Requests submitted and not yet answered: running plus waiting.
 int curl_num();
 

@@ -1,8 +1,11 @@
 #include "service/answer.h"
 
+#include "base/debug.h"
 #include "common/str.h"
 #include "service/status.h"
+#include "state/service.h"
 #include "ui/dialog.h"
+#include "ui/json.h"
 
 bool is_success_status(int status) {
     return status == -1 || (status >= 200 && status <= 299);
@@ -19,24 +22,69 @@ void report_failed_answer(int status, const char* operation, const Self& answer)
     json_make_dlg_error("Error", server_error_text(status, operation), answer);
 }
 
-bool accept_answer(int status, const std::string& body, const char* parse_label,
-                   const char* operation, Self& answer) {
-    // Parsing adds to a tree; a caller's earlier answer must not show through.
-    answer = Self();
-    if (self_parse(body, answer) != 0) {
-        json_make_dlg_error("Error", parse_label);
-        return false;
+namespace {
+
+// False when the handler is done with the answer.
+bool read_answer(const AnswerHandler& handler, int status, const std::string& body, Self& answer) {
+    if (self_parse(body, answer) == 0) {
+        return true;
     }
-    if (!is_success_status(status)) {
-        report_failed_answer(status, operation, answer);
-        return false;
+    if (handler.parse_debug != nullptr) {
+        debug_printf("%s", handler.parse_debug);
     }
-    return true;
+    switch (handler.unreadable) {
+    case Unreadable::ShowLabel:
+        json_make_dlg_error("Error", handler.parse_label);
+        return false;
+    case Unreadable::ShowLabelOrStatus:
+        json_make_dlg_error("Error", is_success_status(status)
+                                         ? std::string(handler.parse_label)
+                                         : server_error_text(status, handler.operation));
+        return false;
+    case Unreadable::ReadEmpty:
+        answer = Self();
+        return true;
+    case Unreadable::Ignore:
+        break;
+    }
+    return false;
 }
 
-int report_unsent_request(int result, const char* label) {
-    if (result != 0) {
-        json_make_dlg_error("Error", label);
+} // namespace
+
+void handle_answer(const AnswerHandler& handler, int status, const std::string& body, void* user) {
+    Self answer;
+    bool failed = handler.failure != Failure::Ignore && !is_success_status(status);
+    if (!read_answer(handler, status, body, answer)) {
+        // The unreadable answer has been reported.
+    } else if (failed && handler.failure == Failure::Dialog) {
+        report_failed_answer(status, handler.operation, answer);
+    } else if (failed) {
+        regionsErrorCheck(status, false);
+    } else {
+        handler.success(answer, user);
+        if (handler.hides_wait_dialog) {
+            hide_wait_dialog();
+        }
+    }
+    if (handler.publishes_status) {
+        json_make_status_json();
+    }
+}
+
+int start_request(const RequestStarter& starter, const std::function<int()>& send) {
+    int result = -1;
+    if (!starter.needs_service_on || get_status() != 0) {
+        if (starter.wait_message != nullptr) {
+            json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, starter.wait_message, true, false);
+        }
+        result = send();
+        if (result != 0 && starter.unsent_label != nullptr) {
+            json_make_dlg_error("Error", starter.unsent_label);
+        }
+    }
+    if (starter.publishes_status) {
+        json_make_status_json();
     }
     return result;
 }

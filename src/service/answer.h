@@ -1,11 +1,13 @@
-// The rule every answer handler follows: a status of -1 or 2xx is success;
-// any other status is shown as "server([status]: operation)" with the
-// service's own messages, and a regional refusal (403) switches the service
-// off.
+// The two shapes every exchange with the service takes. A command handler
+// starts its request through start_request; an answer handler is one row,
+// applied by handle_answer: a status of -1 or 2xx is success, any other is
+// shown as "server([status]: operation)" with the service's own messages, and
+// a regional refusal (403) switches the service off.
 #pragma once
 
 #include "xml/self.h"
 
+#include <functional>
 #include <string>
 
 bool is_success_status(int status);
@@ -17,14 +19,51 @@ std::string server_error_text(int status, const char* words);
 // first, so the dialog is what the user sees afterwards.
 void report_failed_answer(int status, const char* operation, const Self& answer);
 
-// Parses the body into `answer`, emptied first. On a parse failure shows the
-// error dialog with `parse_label`; on a failed status reports it as above.
-// True when the handler's success action is to run.
-bool accept_answer(int status, const std::string& body, const char* parse_label,
-                   const char* operation, Self& answer);
+// What a handler does with an answer that cannot be read.
+enum class Unreadable {
+    ShowLabel,         // the error dialog with the parse label
+    ShowLabelOrStatus, // the same for a success status, else the failure text:
+                       // the dialog it replaces is modal
+    ReadEmpty,         // goes on with an empty tree
+    Ignore,            // nothing more
+};
 
-// A request that could not be sent (no token stored, or curl could not be
-// started) gets no answer to close the wait dialog its starter opened: the
-// error dialog titled "Error" with `label` takes its place, as for an answer
-// that could not be read. Returns `result`, the request builder's.
-int report_unsent_request(int result, const char* label);
+// What a handler does with a failed status.
+enum class Failure {
+    Dialog,      // the failure dialog, after the 403 check
+    RegionCheck, // only the 403 check
+    Ignore,      // the status is not looked at
+};
+
+struct AnswerHandler {
+    const char* parse_label;
+    // The words of "server([status]: words)".
+    const char* operation;
+    void (*success)(Self& answer, void* user);
+    // The wait dialog is cleared after the success action.
+    bool hides_wait_dialog = false;
+    // The status file is rewritten whatever the answer was.
+    bool publishes_status = false;
+    Unreadable unreadable = Unreadable::ShowLabel;
+    Failure failure = Failure::Dialog;
+    // A debug line for an answer that cannot be read.
+    const char* parse_debug = nullptr;
+};
+
+void handle_answer(const AnswerHandler& handler, int status, const std::string& body, void* user);
+
+struct RequestStarter {
+    // Nothing is sent while the service is off.
+    bool needs_service_on;
+    // The wait dialog opened before the request, or null for none.
+    const char* wait_message;
+    // A request that cannot be sent (no token stored, curl not started) gets
+    // no answer to close the wait dialog: the error dialog with this text
+    // takes its place. Null: nothing is shown.
+    const char* unsent_label;
+    // The status file is rewritten afterwards, whether or not it was sent.
+    bool publishes_status;
+};
+
+// The request builder's result, or -1 when the service is off.
+int start_request(const RequestStarter& starter, const std::function<int()>& send);

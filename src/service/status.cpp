@@ -1,17 +1,18 @@
 #include "service/status.h"
 
 #include "common/common.h"
-#include "common/deployment.h"
 #include "common/fs.h"
 #include "common/paths.h"
 #include "common/str.h"
 #include "link/rcs_sock.h"
-#include "state/dl_list.h"
-#include "player/ondemandPlayer.h"
 #include "player/playback.h"
 #include "service/answer.h"
 #include "service/login.h"
+#include "state/dl_list.h"
+#include "state/playManager.h"
+#include "state/service.h"
 #include "state/session.h"
+#include "state/where.h"
 #include "ui/dialog.h"
 #include "ui/json.h"
 
@@ -20,28 +21,23 @@
 
 namespace {
 
-int status_ = 0;
-int seq_status_ = 0;
-int next_control_status_ = 0;
 unsigned int startup_step_ = 0;
 bool isStopOndemand = false;
-bool gratis_ = true;
 bool isOndemandNoSong = true;
 std::string m_load_song_pfix;
 unsigned long long m_load_song_id = 0;
 
 constexpr unsigned int STEP_DONE = 7;
-constexpr size_t BASE_URL_MAX = 1023;
 
 bool is_local_prefix(const std::string& pfix) {
     return pfix == "d" || pfix == "l";
 }
 
 void switch_on() {
-    if (status_ != 0) {
+    if (get_status() != 0) {
         return;
     }
-    status_ = 1;
+    service_set_on(true);
     rcssock_send("<ondemand status=\"on\"/>\n");
     setRcsOndemandNoSong();
     ondemandSetRepeatType(REPEAT_OFF);
@@ -53,12 +49,12 @@ void switch_on() {
 }
 
 void switch_off() {
-    if (startup_step_ == STEP_DONE && status_ == 0) {
+    if (startup_step_ == STEP_DONE && get_status() == 0) {
         return;
     }
-    status_ = 0;
-    session_id().clear();
-    getWhereCode().clear();
+    service_set_on(false);
+    session_clear();
+    clear_where();
     startup_step_ = STEP_DONE;
     rcssock_send("<ondemand status=\"off\"/>\n");
     setRcsModeNormal();
@@ -70,7 +66,7 @@ void switch_off() {
 
 // What the sequencer is told once a loaded song is ready.
 void send_play_or_pause() {
-    if (next_control_status_ != 0) {
+    if (get_next_control_status() != 0) {
         rcssock_send("<set_seq status=\"pause\"/>\n");
     } else {
         rcssock_send("<set_seq status=\"play\"/>\n");
@@ -78,10 +74,6 @@ void send_play_or_pause() {
 }
 
 } // namespace
-
-int get_status() {
-    return status_;
-}
 
 void set_status(const char* value) {
     if (value == nullptr) {
@@ -102,21 +94,6 @@ void setRcsOndemandNoSong() {
 void setRcsModeNormal() {
     isOndemandNoSong = false;
     rcssock_send("<set_rcs mode=\"normal\"/>\n");
-}
-
-void setGratis(const char* value) {
-    if (value == nullptr) {
-        return;
-    }
-    if (str::iequals(value, "true")) {
-        gratis_ = true;
-    } else if (str::iequals(value, "false")) {
-        gratis_ = false;
-    }
-}
-
-bool isGratisMember() {
-    return gratis_;
 }
 
 void setOndemandCancel() {
@@ -197,82 +174,51 @@ unsigned int get_startup_step() {
     return startup_step_;
 }
 
-int get_seq_status() {
-    return seq_status_;
-}
-
-void set_seq_status_value(int state) {
-    seq_status_ = state;
-}
-
-int get_next_control_status() {
-    return next_control_status_;
-}
-
-void set_next_control_status(int value) {
-    next_control_status_ = value;
-}
-
 void set_seq_status(const char* status) {
-    if (status_ == 0) {
+    if (get_status() == 0) {
         return;
     }
     if (status != nullptr) {
-        int previous = seq_status_;
+        int previous = get_seq_status();
+        int next = SEQ_UNKNOWN;
         if (str::iequals(status, "play")) {
-            seq_status_ = SEQ_PLAY;
-            next_control_status_ = 0;
+            next = SEQ_PLAY;
+            set_next_control_status(0);
             if (isOndemandNoSong) {
                 setRcsModeNormal();
             }
             // The first "play" after a load opens the play session.
-            if (!is_played_song()) {
-                is_played_song() = true;
-            }
+            set_played_song(true);
         } else if (str::iequals(status, "pause")) {
-            seq_status_ = SEQ_PAUSE;
+            next = SEQ_PAUSE;
         } else if (str::iequals(status, "stop")) {
             if (previous == SEQ_LOAD && startup_step_ == STEP_DONE) {
-                is_played_song() = false;
+                set_played_song(false);
                 send_play_or_pause();
             }
             if (previous == SEQ_FFS) {
                 rcssock_send("<set_seq time=\"%lld\" />\n",
                              static_cast<long long>(max_time_sec()) * 1000LL);
             }
-            seq_status_ = SEQ_STOP;
+            next = SEQ_STOP;
         } else if (str::iequals(status, "load")) {
-            if (seq_status_ != SEQ_FFS) {
-                seq_status_ = SEQ_LOAD;
-            }
+            next = previous == SEQ_FFS ? SEQ_FFS : SEQ_LOAD;
         } else if (str::iequals(status, "nosong")) {
             // After a fast forward to the end the state stays: the song is
             // to be loaded again, not ended (its load message needs the
             // downloaded contents, which are not kept yet).
-            if (seq_status_ != SEQ_FFS) {
-                seq_status_ = SEQ_NOSONG;
-            }
+            next = previous == SEQ_FFS ? SEQ_FFS : SEQ_NOSONG;
         } else if (str::iequals(status, "ffs")) {
-            next_control_status_ = previous == SEQ_PLAY ? 0 : 1;
-            seq_status_ = SEQ_FFS;
-        } else {
-            seq_status_ = SEQ_UNKNOWN;
+            set_next_control_status(previous == SEQ_PLAY ? 0 : 1);
+            next = SEQ_FFS;
         }
+        set_seq_status_value(next);
     }
-    if (status_ != 0 && seq_status_ == SEQ_NOSONG && !isNextSong()) {
+    if (get_seq_status() == SEQ_NOSONG && !isNextSong()) {
         // Without a next song the last song stays loaded, paused.
-        next_control_status_ = 1;
+        set_next_control_status(1);
         json_make_playmanager_info();
     }
-}
-
-bool isTestServer() {
-    std::string url;
-    if (fs::read_first_line(paths::at(paths::BASE_URL_FILE), BASE_URL_MAX, url) != 0 ||
-        url.empty()) {
-        return false;
-    }
-    return url == deployment::STAGING_BASE_URL || url == deployment::PRODUCTION_BASE_URL;
 }
 
 int regionsErrorCheck(int code, bool show) {

@@ -2,7 +2,6 @@
 
 #include "base/debug.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -34,7 +33,7 @@ uint64_t attr_id(const Self& element, const char* name) {
     return static_cast<uint64_t>(static_cast<int64_t>(attr_int(element, name)));
 }
 
-bool has_attributes(const Self& element, std::initializer_list<const char*> names) {
+bool has_attributes(const Self& element, const std::vector<const char*>& names) {
     for (const char* name : names) {
         if (element.attributes.find(name) == element.attributes.end()) {
             return false;
@@ -58,26 +57,14 @@ Song song_from(const Self& item) {
     return song;
 }
 
-void read_songs(const Self& answer, bool require_all, std::vector<Song>& out) {
-    out.clear();
-    self_foreach(answer, [&out, require_all](const Self& node) {
-        if (node.name != "item") {
-            return 0;
-        }
-        if (require_all &&
-            !has_attributes(node, {"id", "display_order", "title", "artist", "composer",
-                                   "performer", "length", "genre", "rollform_type"})) {
-            return 0;
-        }
-        out.push_back(song_from(node));
-        return 0;
-    });
-}
+const ListRule<Song> SONG_LIST_RULE = {"item",
+                                       {"id", "display_order", "title", "artist", "composer",
+                                        "performer", "length", "genre", "rollform_type"},
+                                       song_from,
+                                       &Song::display_order,
+                                       false};
 
-void sort_by_display_order(std::vector<Song>& songs) {
-    std::sort(songs.begin(), songs.end(),
-              [](const Song& a, const Song& b) { return a.display_order < b.display_order; });
-}
+const ListRule<Song> PLAYLIST_SONGS_RULE = {"item", {}, song_from, nullptr, false};
 
 void dump_songs(const std::vector<Song>& songs) {
     for (const Song& song : songs) {

@@ -4,8 +4,8 @@
 
 #include "xml/self.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -43,18 +43,51 @@ const std::string& attr_text(const Self& element, const char* name);
 int32_t attr_int(const Self& element, const char* name);
 // Identifiers are widened from the signed 32-bit value with sign extension.
 uint64_t attr_id(const Self& element, const char* name);
-bool has_attributes(const Self& element, std::initializer_list<const char*> names);
+bool has_attributes(const Self& element, const std::vector<const char*>& names);
 
 // A song read from the attributes of one "item" element.
 Song song_from(const Self& item);
 
-// Fills `out` with the songs of every "item" element in document order.
-// With `require_all`, an item lacking one of the song list's required
-// attributes is skipped.
-void read_songs(const Self& answer, bool require_all, std::vector<Song>& out);
+// How one list is read from an answer: the record element, the attributes a
+// record must have (an element lacking one is skipped whole), how a record
+// is built from the element, and the list's order.
+template <typename Record> struct ListRule {
+    const char* element;
+    std::vector<const char*> required;
+    Record (*read)(const Self& element);
+    // The field the list is sorted by (unstably, as the service leaves equal
+    // keys in no order); null keeps document order.
+    uint32_t Record::*order;
+    // The key is a running count from 1 in document order, not an attribute.
+    bool counted;
+};
 
-// Orders songs by display_order (equal keys in no defined order).
-void sort_by_display_order(std::vector<Song>& songs);
+// Every record element of the answer, depth first in document order, into
+// `out` (emptied first), then sorted by the rule's key.
+template <typename Record>
+void read_list(const Self& answer, const ListRule<Record>& rule, std::vector<Record>& out) {
+    out.clear();
+    uint32_t counter = 0;
+    self_foreach(answer, [&rule, &out, &counter](const Self& node) {
+        if (node.name == rule.element && has_attributes(node, rule.required)) {
+            out.push_back(rule.read(node));
+            if (rule.counted) {
+                out.back().*rule.order = ++counter;
+            }
+        }
+        return 0;
+    });
+    if (rule.order != nullptr) {
+        auto order = rule.order;
+        std::sort(out.begin(), out.end(),
+                  [order](const Record& a, const Record& b) { return a.*order < b.*order; });
+    }
+}
+
+// The song list of a search, recommended songs or history answer.
+extern const ListRule<Song> SONG_LIST_RULE;
+// The songs of one playlist: every item, in document order.
+extern const ListRule<Song> PLAYLIST_SONGS_RULE;
 
 // Position of the first record with this id, or end().
 template <typename Records>

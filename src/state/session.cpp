@@ -8,14 +8,22 @@ bool isPlayedSong = false;
 
 } // namespace
 
-std::string& session_id() {
+const std::string& session_id() {
     return m_session_id;
 }
 
-int& max_time_sec() {
+void session_clear() {
+    m_session_id.clear();
+}
+
+int max_time_sec() {
     return m_maxTime_sec;
 }
 
-bool& is_played_song() {
+bool is_played_song() {
     return isPlayedSong;
+}
+
+void set_played_song(bool played) {
+    isPlayedSong = played;
 }

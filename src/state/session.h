@@ -3,6 +3,11 @@
 
 #include <string>
 
-std::string& session_id();
-int& max_time_sec();
-bool& is_played_song();
+const std::string& session_id();
+// Forgets the session id (the service is switched off).
+void session_clear();
+// The furthest position reached in the session, in seconds.
+int max_time_sec();
+// Whether the sequencer has played the loaded song yet.
+bool is_played_song();
+void set_played_song(bool played);

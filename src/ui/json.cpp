@@ -1,21 +1,20 @@
 #include "ui/json.h"
 
+#include "base/debug.h"
+#include "common/fs.h"
+#include "common/paths.h"
+#include "common/str.h"
+#include "net/webapi.h"
+#include "state/dl_list.h"
 #include "state/genre_list.h"
+#include "state/playManager.h"
 #include "state/playlist.h"
 #include "state/presetPlaylist.h"
 #include "state/queuelist.h"
 #include "state/recommendPlaylist.h"
-#include "catalogue/song_list.h"
-#include "common/fs.h"
-#include "common/paths.h"
-#include "common/str.h"
-#include "base/debug.h"
-#include "net/webapi.h"
-#include "state/dl_list.h"
-#include "player/ondemandPlayer.h"
-#include "player/playback.h"
-#include "service/login.h"
-#include "service/status.h"
+#include "state/service.h"
+#include "state/song_list.h"
+#include "state/where.h"
 #include "ui/dialog.h"
 
 #include <cstdio>
@@ -282,30 +281,42 @@ void json_make_playmanager_info() {
     w.close().close().publish(PLAYMANAGER_FILE);
 }
 
-void json_make_init() {
-    songlist_clear();
-    json_make_songlist_json();
-    init_qlist();
-    json_make_queuelist_json();
-    init_userplaylist();
-    json_make_playlist_json();
-    init_presetPlaylist();
-    json_make_presetPlaylist_json();
-    init_recmplaylist();
-    json_make_recommendPlaylist_json();
-    init_genrelist();
+namespace {
+
+void reset_play_manager() {
     ondemandInitManager();
     ondemandSetRepeatType(REPEAT_OFF);
-    json_make_playmanager_info();
-    initDialogInfo();
-    json_make_dialog_json();
-    json_make_status_json();
+}
+
+// Every published file with its writer and the reset of the state it shows;
+// the status file goes last, as it also shows the genres.
+const struct {
+    const char* name;
+    void (*write)();
+    void (*reset)();
+} FILES[] = {
+    {SONG_FILE, json_make_songlist_json, songlist_clear},
+    {QUEUE_FILE, json_make_queuelist_json, init_qlist},
+    {PLAYLIST_FILE, json_make_playlist_json, init_userplaylist},
+    {PRESET_FILE, json_make_presetPlaylist_json, init_presetPlaylist},
+    {RECOMMEND_FILE, json_make_recommendPlaylist_json, init_recmplaylist},
+    {PLAYMANAGER_FILE, json_make_playmanager_info, reset_play_manager},
+    {DIALOG_FILE, json_make_dialog_json, initDialogInfo},
+    {STATUS_FILE, json_make_status_json, init_genrelist},
+};
+
+} // namespace
+
+void json_make_init() {
+    for (const auto& file : FILES) {
+        file.reset();
+        file.write();
+    }
 }
 
 void json_clean() {
     std::string dir = paths::at(paths::WWW_CTRL_DIR);
-    for (const char* name : {STATUS_FILE, DIALOG_FILE, SONG_FILE, QUEUE_FILE, PLAYLIST_FILE,
-                             PRESET_FILE, RECOMMEND_FILE, PLAYMANAGER_FILE}) {
-        fs::rm_file(dir + name);
+    for (const auto& file : FILES) {
+        fs::rm_file(dir + file.name);
     }
 }

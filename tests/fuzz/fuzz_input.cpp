@@ -2,12 +2,9 @@
 // the control server and answers of the music service. Built with
 // -DONDEMAND_FUZZ=ON, clang and -fsanitize=fuzzer-no-link,address in
 // CMAKE_CXX_FLAGS; run as build-fuzz/tests/fuzz_input -max_total_time=60.
-#include "catalogue/song_list.h"
+#include "catalogue/search.h"
 #include "common/fs.h"
 #include "core/dispatch.h"
-#include "service/answer.h"
-#include "ui/dialog.h"
-#include "xml/self.h"
 #include "xml/xml.h"
 
 #include <cstdint>
@@ -29,10 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[0] & 1) {
         xml_parse(text.c_str());
     } else {
-        Self answer;
-        if (accept_answer(data[0] & 2 ? 200 : 500, text, "search", "search", answer)) {
-            songlist_set_list(answer, SONGLIST_SEARCH);
-        }
+        callback_search(data[0] & 2 ? 200 : 500, text, nullptr);
     }
     return 0;
 }

@@ -1,7 +1,7 @@
-#include "common/common.h"
 #include "base/debug.h"
+#include "common/common.h"
+#include "common/fs.h"
 #include "core/dispatch.h"
-#include "link/rcs_sock.h"
 #include "net/curl.h"
 #include "service/refreshTimer.h"
 #include "service/status.h"
@@ -10,10 +10,7 @@
 #include "xml/xml.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 class Dispatch : public ::testing::Test {
   protected:
@@ -119,94 +116,4 @@ TEST_F(Dispatch, StandbyOnlySwitchesOffWhileOn) {
     xml_parse("<rcs status=\"to_standby\"/>");
     xml_parse("<rcs/>");
     EXPECT_EQ(get_status(), 0);
-}
-
-// ---- The control-socket link ----------------------------------------------
-
-class Link : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        xml_init();
-        root.write("/tmp/.keep", "");
-        std::string path = root.path() + "/tmp/rcs_socket";
-        listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        ASSERT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        ASSERT_EQ(listen(listener_, 4), 0);
-    }
-    void TearDown() override {
-        rcssock_close();
-        if (peer_ >= 0) {
-            close(peer_);
-        }
-        close(listener_);
-        set_proxy("");
-    }
-    void open_link() {
-        ASSERT_EQ(rcssock_open(), 1);
-        peer_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        ASSERT_GE(peer_, 0);
-    }
-    // What the daemon has sent so far, once `want` bytes are there or the
-    // scaled time is up.
-    std::string received(size_t want) {
-        std::string got;
-        char buffer[4096];
-        run_until([&] {
-            for (ssize_t n; (n = recv(peer_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) {
-                got.append(buffer, static_cast<size_t>(n));
-            }
-            return got.size() >= want;
-        });
-        return got;
-    }
-
-    TempRoot root;
-    int listener_ = -1;
-    int peer_ = -1;
-};
-
-const std::string REGISTRATION = "<set_rc name=\"ondemand\" />\n<get_network_ifsetting/>\n";
-
-TEST_F(Link, RegistersOnceAndSendsExactlyTheFormattedText) {
-    open_link();
-    EXPECT_EQ(received(REGISTRATION.size()), REGISTRATION);
-    // Already open: nothing is sent again.
-    EXPECT_EQ(rcssock_open(), 1);
-    rcssock_send("<set_seq time=\"%lld\" />\n", 123456789012LL);
-    EXPECT_EQ(received(1), "<set_seq time=\"123456789012\" />\n");
-
-    std::string long_text(1500, 'p');
-    rcssock_send("<x a=\"%s\"/>\n", long_text.c_str());
-    std::string cut = received(1023);
-    EXPECT_EQ(cut.size(), 1023u);
-    EXPECT_EQ(cut, ("<x a=\"" + long_text).substr(0, 1023));
-    // Nothing of the cut text follows later.
-    rcssock_send("end\n");
-    EXPECT_EQ(received(4), "end\n");
-}
-
-TEST_F(Link, EachReadIsDispatchedAndTheServersCloseEndsTheLink) {
-    open_link();
-    received(REGISTRATION.size());
-    std::string element = "<network_ifsetting proxy=\"p\" proxy_port=\"8080\"/>";
-    ASSERT_EQ(write(peer_, element.data(), element.size()), static_cast<ssize_t>(element.size()));
-    ASSERT_TRUE(run_until([] { return get_proxy() == "p:8080"; }));
-
-    close(peer_);
-    peer_ = -1;
-    ASSERT_TRUE(run_until([] { return rcssock_is_open() == 0; }));
-    // Sends after the close go nowhere and do no harm.
-    rcssock_send("<ondemand status=\"off\"/>\n");
-    rcssock_close();
-    EXPECT_EQ(rvx_Count(), 0);
-}
-
-TEST(LinkMissing, NoServerLeavesTheLinkClosed) {
-    TempRoot root;
-    EXPECT_EQ(rcssock_open(), 0);
-    EXPECT_EQ(rcssock_is_open(), 0);
-    rcssock_send("<ondemand status=\"on\"/>\n");
 }

@@ -1,5 +1,6 @@
-#include "common/common.h"
 #include "base/rvx.h"
+#include "common/common.h"
+#include "common/fs.h"
 #include "net/curl.h"
 #include "service/answer.h"
 #include "service/login.h"
@@ -8,6 +9,7 @@
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
+#include "xml/self.h"
 #include "xml/xml.h"
 
 #include <gtest/gtest.h>
@@ -84,36 +86,138 @@ TEST_F(Service, SuccessIsMinusOneOrTwoHundreds) {
     }
 }
 
+namespace {
+
+// What the success action of a test row saw.
+std::string succeeded;
+
+void note_success(Self& answer, void*) {
+    succeeded = answer.name;
+}
+
+} // namespace
+
 TEST_F(Service, FailedAnswersShowWhyAndARefusalSwitchesOff) {
+    const AnswerHandler row = {"label", "op", note_success};
     set_status("on");
-    Self answer;
-    EXPECT_FALSE(accept_answer(500, "<e><message>m1</message></e>", "label", "op", answer));
+    succeeded.clear();
+    handle_answer(row, 500, "<e><message>m1</message></e>", nullptr);
     EXPECT_EQ(getDialogInfo().message, "server([500]: op)\n[ m1 ]");
     EXPECT_EQ(get_status(), 1);
 
     // The switch-off resets the dialog; the error must still be what shows.
-    EXPECT_FALSE(accept_answer(403, "<e/>", "label", "op", answer));
+    handle_answer(row, 403, "<e/>", nullptr);
     EXPECT_EQ(get_status(), 0);
     EXPECT_EQ(getDialogInfo().type, "error");
     EXPECT_EQ(getDialogInfo().message, "server([403]: op)");
 
     // A refusal that cannot be read is only an unreadable answer.
     set_status("on");
-    Self unread;
-    EXPECT_FALSE(accept_answer(403, "", "label", "op", unread));
+    handle_answer(row, 403, "", nullptr);
     EXPECT_EQ(get_status(), 1);
     EXPECT_EQ(getDialogInfo().message, "label");
-
-    EXPECT_FALSE(accept_answer(200, "<open>", "label", "op", unread));
+    handle_answer(row, 200, "<open>", nullptr);
     EXPECT_EQ(get_status(), 1);
-    EXPECT_TRUE(accept_answer(-1, "<ok/>", "label", "op", unread));
-    EXPECT_EQ(unread.name, "ok");
+    EXPECT_EQ(succeeded, "");
+
+    handle_answer(row, -1, "<ok/>", nullptr);
+    EXPECT_EQ(succeeded, "ok");
 
     regionsErrorCheck(403, true);
     EXPECT_EQ(get_status(), 0);
     EXPECT_EQ(getDialogInfo().message, "server([403]: Region Error)");
     EXPECT_EQ(regionsErrorCheck(404, true), 404);
     EXPECT_EQ(getDialogInfo().message, "server([403]: Region Error)");
+}
+
+TEST_F(Service, EachRowChoosesWhatAnUnreadableOrFailedAnswerDoes) {
+    auto dialog_file = [this] { return root.read("/usr/local/www/ctrl/ondemand_dialog.json"); };
+    auto status_file = [this] { return root.read("/usr/local/www/ctrl/ondemand_status.json"); };
+    set_status("on");
+
+    // A modal wait dialog is replaced with the status when it names a failure.
+    AnswerHandler modal = {"label", "op", note_success};
+    modal.unreadable = Unreadable::ShowLabelOrStatus;
+    handle_answer(modal, 502, "<html>bad gateway", nullptr);
+    EXPECT_EQ(getDialogInfo().message, "server([502]: op)");
+    handle_answer(modal, 200, "not xml", nullptr);
+    EXPECT_EQ(getDialogInfo().message, "label");
+
+    // Read on with an empty tree.
+    AnswerHandler empty = {"label", "op", note_success};
+    empty.unreadable = Unreadable::ReadEmpty;
+    succeeded = "before";
+    handle_answer(empty, 200, "<broken", nullptr);
+    EXPECT_EQ(succeeded, "");
+
+    // Quiet rows: nothing shows, only a refusal switches off; the status file
+    // and the wait dialog follow the row.
+    AnswerHandler quiet = {
+        nullptr, nullptr, note_success, true, true, Unreadable::Ignore, Failure::RegionCheck};
+    json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECTING, true, false);
+    fs::rm_file(root.path() + "/usr/local/www/ctrl/ondemand_status.json");
+    handle_answer(quiet, 500, "<e/>", nullptr);
+    EXPECT_EQ(getDialogInfo().type, "wait");
+    EXPECT_NE(status_file(), "<missing>");
+    fs::rm_file(root.path() + "/usr/local/www/ctrl/ondemand_status.json");
+    handle_answer(quiet, 200, "", nullptr);
+    EXPECT_NE(status_file(), "<missing>");
+    EXPECT_EQ(getDialogInfo().type, "wait");
+    handle_answer(quiet, 200, "<done/>", nullptr);
+    EXPECT_EQ(succeeded, "done");
+    EXPECT_FALSE(getDialogInfo().isShow);
+    handle_answer(quiet, 403, "<e/>", nullptr);
+    EXPECT_EQ(get_status(), 0);
+
+    // A row that ignores the status runs its action on any answer.
+    set_status("on");
+    AnswerHandler blind = {nullptr,        nullptr, note_success, false, false, Unreadable::Ignore,
+                           Failure::Ignore};
+    handle_answer(blind, 403, "<refused/>", nullptr);
+    EXPECT_EQ(succeeded, "refused");
+    EXPECT_EQ(get_status(), 1);
+    EXPECT_NE(dialog_file(), "<missing>");
+}
+
+TEST_F(Service, StartersCheckTheServiceAndReplaceTheWaitDialogOfAnUnsentRequest) {
+    const RequestStarter row = {true, DLG_MSG_CONNECTING, "unsent", true};
+    int sent = 0;
+    fs::rm_file(root.path() + "/usr/local/www/ctrl/ondemand_status.json");
+    EXPECT_EQ(start_request(row, [&sent] { return ++sent, 0; }), -1);
+    EXPECT_EQ(sent, 0);
+    EXPECT_NE(root.read("/usr/local/www/ctrl/ondemand_status.json"), "<missing>");
+
+    set_status("on");
+    EXPECT_EQ(start_request(row, [&sent] { return ++sent, 0; }), 0);
+    EXPECT_EQ(sent, 1);
+    EXPECT_EQ(getDialogInfo().type, "wait");
+    EXPECT_EQ(getDialogInfo().message, DLG_MSG_CONNECTING);
+
+    EXPECT_EQ(start_request(row, [] { return -1; }), -1);
+    EXPECT_EQ(getDialogInfo().type, "error");
+    EXPECT_EQ(getDialogInfo().message, "unsent");
+}
+
+TEST_F(Service, TokensFromAnAnswerTree) {
+    Self answer;
+    ASSERT_EQ(self_parse("<response><auth><token expires=\"1\">t1</token>"
+                         "<refreshToken>r1</refreshToken></auth><token>t2</token>"
+                         "<refreshtoken>r2</refreshtoken></response>",
+                         answer),
+              0);
+    // The first of each name...
+    set_token(answer);
+    set_refresh_token(answer);
+    EXPECT_EQ(root.read("/usr/local/olc/api_token.txt"), "t1");
+    EXPECT_EQ(root.read("/usr/local/olc/api_refresh_token.txt"), "r1");
+    // ...or every one, the last winning, with the token's lifetime.
+    store_tokens(answer, false);
+    EXPECT_EQ(root.read("/usr/local/olc/api_token.txt"), "t2");
+    EXPECT_EQ(root.read("/usr/local/olc/api_refresh_token.txt"), "r2");
+    EXPECT_EQ(set_token_expires(), 1000);
+    EXPECT_FALSE(is_refresh_timer_armed());
+    store_tokens(answer, true);
+    EXPECT_TRUE(is_refresh_timer_armed());
 }
 
 TEST_F(Service, AccountFeaturesSetTheOriginalArtistFlag) {

@@ -1,9 +1,9 @@
 #include "state/genre_list.h"
+#include "state/playManager.h"
 #include "state/playlist.h"
 #include "state/queuelist.h"
 #include "state/recommendPlaylist.h"
-#include "catalogue/song_list.h"
-#include "player/ondemandPlayer.h"
+#include "state/song_list.h"
 #include "support/temp_root.h"
 #include "ui/dialog.h"
 #include "ui/json.h"
@@ -114,7 +114,8 @@ TEST_F(Published, SongFileHoldsAtMostTwoHundredSortedSongs) {
                "genre=\"g\" rollform_type=\"r\" ondemand_play=\"true\"/>";
     }
     xml += "</items>";
-    songlist_set_list(answer_of(xml), SONGLIST_SEARCH);
+    songlist_fill(answer_of(xml), SONGLIST_SEARCH);
+    json_make_songlist_json();
     std::string text = published(root, "ondemand_song.json");
     EXPECT_EQ(std::count(text.begin(), text.end(), '{'), 201);
     EXPECT_EQ(
@@ -203,13 +204,14 @@ TEST_F(Published, GenresRecommendationsAndThePlayedSongAreExact) {
               "\"url_download\":false,\"file_download\":false}]},{\"id\":\"3\",\"name\":"
               "\"Tab\\there\",\"sort\":\"1\",\"songs\":[]}]}");
 
-    PlayManager& pm = getOndemandPlayManager();
-    pm.playSongIndex = 4294967295u;
-    pm.playlistID = 18446744073709551615ULL;
-    pm.playSong.id = 12;
-    pm.playSong.title = "a\"b";
-    pm.nextSong.id = 13;
-    pm.nextSong.genre = "g";
+    Song play;
+    play.id = 12;
+    play.title = "a\"b";
+    Song next;
+    next.id = 13;
+    next.genre = "g";
+    setPlayManagerSource(CATEGORY_NONE, 4294967295u, 18446744073709551615ULL);
+    setPlayManagerSongs(play, next);
     json_make_playmanager_info();
     EXPECT_EQ(published(root, "ondemand_playmanager.json"),
               "{\"updatetime\":\"T\",\"playmanager\":{\"category\":\"\",\"repeat\":\"off\","
@@ -278,23 +280,4 @@ TEST_F(Published, AFailedWriteKeepsThePreviousFileAndLeavesNoWorkFile) {
     EXPECT_EQ(names.count("ondemand_song.json.wk"), 0u);
     EXPECT_EQ(names.count("ondemand_dialog.json.wk"), 0u);
     initDialogInfo();
-}
-
-TEST(Progress, FiguresAreSplitBetweenPlayAndNextSong) {
-    PlayManager& pm = getOndemandPlayManager();
-    pm.playSong.id = 1;
-    pm.nextSong.id = 2;
-    updateProgress(" 40.0", 1);
-    updateProgress("40", 2);
-    updateProgress("x", 1);
-    updateProgress("10", 3);
-    pm.nextSong = Song();
-    updateProgress(" 40.0", 1);
-    EXPECT_EQ(progress_queue(), (std::deque<std::string>{"20.000000", "70.000000", " 40.0"}));
-    for (int i = 0; i < 7; ++i) {
-        updateProgress(std::to_string(i), 1);
-    }
-    EXPECT_EQ(progress_queue().size(), 5u);
-    EXPECT_EQ(progress_queue().back(), "6");
-    ondemandInitManager();
 }

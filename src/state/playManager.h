@@ -1,11 +1,10 @@
-// The play manager: the song being played, the one after it, and where they
-// come from.
+// The play manager's record: the song being played, the one after it, and
+// where they come from. The step machine that fills it lives in the player.
 #pragma once
 
 #include "state/records.h"
 
 #include <cstdint>
-#include <deque>
 #include <string>
 
 enum PlayCategory {
@@ -26,15 +25,16 @@ struct PlayManager {
     uint64_t playlistID = 0;
 };
 
-PlayManager& getOndemandPlayManager();
+const PlayManager& getOndemandPlayManager();
 // Clears songs, category, index and playlist; the repeat type stays.
 void ondemandInitManager();
+// 0, 1 or 2; other values are ignored.
 void ondemandSetRepeatType(int type);
+void setPlaySongIndex(uint32_t index);
+// The list a play takes its songs from.
+void setPlayManagerSource(int category, uint32_t index, uint64_t playlistID);
+void setPlayManagerSongs(const Song& playSong, const Song& nextSong);
 std::string strCategory(int category);
 std::string strRepeat(int repeat);
+// True when a song has been chosen to follow the play song.
 bool isNextSong();
-
-// Queues a download progress figure of song `id` for the dialog.
-void updateProgress(const std::string& text, uint64_t id);
-// The figures waiting for the dialog, oldest first.
-std::deque<std::string>& progress_queue();

@@ -1,16 +1,8 @@
-#include "player/ondemandPlayer.h"
-
-#include <cstdio>
-#include <cstdlib>
-#include <deque>
+#include "state/playManager.h"
 
 namespace {
 
 PlayManager m_ondemandPM_Info;
-std::deque<std::string> progressList;
-
-// Only the newest figures matter to a dialog that shows one every tick.
-constexpr size_t MAX_PROGRESS = 5;
 
 bool is_default(const Song& s) {
     return s.id == 0 && s.display_order == 0 && s.title.empty() && s.artist.empty() &&
@@ -18,22 +10,9 @@ bool is_default(const Song& s) {
            s.rollform_type.empty() && s.isPlayOk.empty();
 }
 
-bool parse_figure(const std::string& text, double& value) {
-    const char* start = text.c_str();
-    char* end = nullptr;
-    value = strtod(start, &end);
-    return end != start;
-}
-
-std::string figure_text(double value) {
-    char buffer[64];
-    snprintf(buffer, sizeof buffer, "%f", value);
-    return buffer;
-}
-
 } // namespace
 
-PlayManager& getOndemandPlayManager() {
+const PlayManager& getOndemandPlayManager() {
     return m_ondemandPM_Info;
 }
 
@@ -47,6 +26,21 @@ void ondemandSetRepeatType(int type) {
     if (type == REPEAT_OFF || type == REPEAT_ONE || type == REPEAT_ALL) {
         m_ondemandPM_Info.repeat = type;
     }
+}
+
+void setPlaySongIndex(uint32_t index) {
+    m_ondemandPM_Info.playSongIndex = index;
+}
+
+void setPlayManagerSource(int category, uint32_t index, uint64_t playlistID) {
+    m_ondemandPM_Info.category = category;
+    m_ondemandPM_Info.playSongIndex = index;
+    m_ondemandPM_Info.playlistID = playlistID;
+}
+
+void setPlayManagerSongs(const Song& playSong, const Song& nextSong) {
+    m_ondemandPM_Info.playSong = playSong;
+    m_ondemandPM_Info.nextSong = nextSong;
 }
 
 std::string strCategory(int category) {
@@ -79,27 +73,4 @@ std::string strRepeat(int repeat) {
 
 bool isNextSong() {
     return !is_default(m_ondemandPM_Info.nextSong);
-}
-
-void updateProgress(const std::string& text, uint64_t id) {
-    double value = 0;
-    if (!parse_figure(text, value)) {
-        return;
-    }
-    // With a next song to prepare, the play song fills the first half of the
-    // bar and the next song the second.
-    if (id == m_ondemandPM_Info.playSong.id) {
-        progressList.push_back(isNextSong() ? figure_text(value / 2) : text);
-    } else if (id == m_ondemandPM_Info.nextSong.id) {
-        progressList.push_back(figure_text(50 + value / 2));
-    } else {
-        return;
-    }
-    if (progressList.size() > MAX_PROGRESS) {
-        progressList.pop_front();
-    }
-}
-
-std::deque<std::string>& progress_queue() {
-    return progressList;
 }

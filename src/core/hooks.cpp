@@ -1,0 +1,23 @@
+#include "core/hooks.h"
+
+#include "core/dispatch.h"
+#include "link/rcs_sock.h"
+#include "net/curl.h"
+#include "player/progress.h"
+#include "ui/dialog.h"
+
+namespace {
+
+void show_timeout() {
+    json_make_dlg_error("Error", "Connection timed out");
+}
+
+} // namespace
+
+void connect_hooks() {
+    rcssock_set_receiver(xml_parse);
+    CurlHooks hooks;
+    hooks.timed_out = show_timeout;
+    hooks.progress = progress_of_download;
+    curl_set_hooks(hooks);
+}

@@ -1,0 +1,38 @@
+#include "player/progress.h"
+#include "state/playManager.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> taken() {
+    std::vector<std::string> figures;
+    for (std::string figure; progress_take(figure);) {
+        figures.push_back(figure);
+    }
+    return figures;
+}
+
+} // namespace
+
+TEST(Progress, FiguresAreSplitBetweenPlayAndNextSong) {
+    Song play;
+    play.id = 1;
+    Song next;
+    next.id = 2;
+    setPlayManagerSongs(play, next);
+    updateProgress(" 40.0", 1);
+    updateProgress("40", 2);
+    updateProgress("x", 1);
+    updateProgress("10", 3);
+    setPlayManagerSongs(play, Song());
+    updateProgress(" 40.0", 1);
+    EXPECT_EQ(taken(), (std::vector<std::string>{"20.000000", "70.000000", " 40.0"}));
+    for (int i = 0; i < 7; ++i) {
+        updateProgress(std::to_string(i), 1);
+    }
+    EXPECT_EQ(taken(), (std::vector<std::string>{"2", "3", "4", "5", "6"}));
+    ondemandInitManager();
+}

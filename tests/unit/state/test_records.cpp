@@ -1,0 +1,82 @@
+#include "state/records.h"
+#include "xml/xml.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+Self answer_of(const std::string& xml) {
+    xml_init();
+    Self tree;
+    EXPECT_EQ(self_parse(xml, tree), 0) << xml;
+    return tree;
+}
+
+// An item with every attribute the song list requires.
+std::string item(const std::string& id, const std::string& order, const std::string& extra = "") {
+    return "<item id=\"" + id + "\" display_order=\"" + order + "\" title=\"t" + id +
+           "\" artist=\"a\" composer=\"c\" performer=\"p\" length=\"1\" "
+           "genre=\"g\" rollform_type=\"r\" " +
+           extra + "/>";
+}
+
+std::vector<uint64_t> ids(const std::vector<Song>& songs) {
+    std::vector<uint64_t> out;
+    for (const Song& s : songs) {
+        out.push_back(s.id);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Records, NumbersAreReadAsSigned32BitAndIdsSignExtended) {
+    Self e = answer_of("<item id=\"-1\" a=\"abc\" b=\"  42x\" c=\"+7\" d=\"99999999999\" "
+                       "e=\"-99999999999\" f=\"0x10\" g=\"\" display_order=\"-1\"/>");
+    EXPECT_EQ(attr_id(e, "id"), 18446744073709551615ULL);
+    EXPECT_EQ(attr_int(e, "a"), 0);
+    EXPECT_EQ(attr_int(e, "b"), 42);
+    EXPECT_EQ(attr_int(e, "c"), 7);
+    EXPECT_EQ(attr_int(e, "d"), INT32_MAX);
+    EXPECT_EQ(attr_id(e, "d"), 2147483647ULL);
+    EXPECT_EQ(attr_id(e, "e"), 0xFFFFFFFF80000000ULL);
+    EXPECT_EQ(attr_int(e, "f"), 0);
+    EXPECT_EQ(attr_int(e, "g"), 0);
+    EXPECT_EQ(attr_int(e, "missing"), 0);
+    EXPECT_EQ(attr_text(e, "missing"), "");
+    EXPECT_EQ(song_from(e).display_order, 4294967295u);
+}
+
+TEST(Records, SongListSkipsIncompleteItemsAndSortsByUnsignedOrder) {
+    Self answer = answer_of(
+        "<Response><Items>" + item("1", "-1") + item("2", "5", "ondemand_play=\"false\"") +
+        "<item id=\"3\" display_order=\"1\" title=\"t\" artist=\"a\" composer=\"c\" "
+        "performer=\"p\" length=\"1\" rollform_type=\"r\"/>" + // no genre
+        "<group>" +
+        item("4", "2") + "</group>" +
+        "<ITEM ID=\"5\" DISPLAY_ORDER=\"3\" TITLE=\"Upper\" ARTIST=\"A\" COMPOSER=\"C\" "
+        "PERFORMER=\"P\" LENGTH=\"9\" GENRE=\"G\" ROLLFORM_TYPE=\"R\"/>" +
+        "<playlist id=\"6\" display_order=\"0\"/></Items></Response>");
+    std::vector<Song> songs;
+    read_list(answer, SONG_LIST_RULE, songs);
+    EXPECT_EQ(ids(songs), (std::vector<uint64_t>{4, 5, 2, 1}));
+    EXPECT_EQ(songs[1].title, "Upper");
+    EXPECT_EQ(songs[1].genre, "G");
+    EXPECT_EQ(songs[1].isPlayOk, "");
+    EXPECT_EQ(songs[2].isPlayOk, "false");
+    EXPECT_EQ(songs[3].uid, "");
+
+    // Playlist songs require nothing and keep document order.
+    read_list(answer_of("<r><item id=\"9\"/><item/></r>"), PLAYLIST_SONGS_RULE, songs);
+    EXPECT_EQ(ids(songs), (std::vector<uint64_t>{9, 0}));
+}
+
+TEST(Records, LookupFindsTheFirstOfEqualIds) {
+    std::vector<Song> songs(3);
+    songs[0].id = 4;
+    songs[1].id = 7;
+    songs[1].title = "first";
+    songs[2].id = 7;
+    EXPECT_EQ(search_from_id(songs, 7)->title, "first");
+    EXPECT_EQ(search_from_id(songs, 8), songs.end());
+}
