@@ -20,67 +20,82 @@
 #include <unistd.h>
 #include <vector>
 
+// A stream, a timer, a child (whose own stream is its standard output) or the
+// standard-error stream embedded in a child.
 struct rvx_st_io {
     enum class Kind { Stream, Timer, Child, ChildStderr };
+    // At end: a read met end of file or a hard error. The loop closes the
+    // stream once the read callback has returned.
+    enum class State { Open, AtEnd, Closed };
 
-    Kind kind = Kind::Stream;
-    int fd = -1;
-    // Standard input is borrowed: releasing its handle must not free fd 0 for
-    // the next socket or pipe.
-    bool owns_fd = true;
-    bool nonblocking = true;
+    rvx_st_io(Kind k, int descriptor) : kind(k), fd(descriptor) {}
+    // Children are freed through this type.
+    virtual ~rvx_st_io() = default;
+
+    Kind kind;
+    int fd;
+    State state = State::Open;
+    // Standard input: never closed, so that fd 0 cannot go to the next socket
+    // or pipe, and never made non-blocking, since the parent shares it.
+    bool borrowed = false;
+    bool released = false;
     int type = 0;
     void* par = nullptr;
     rvx_event_fn read_fn = nullptr;
     rvx_event_fn close_fn = nullptr;
-    bool released = false;
-    // End of file or a hard error was seen; the descriptor is closed (and the
-    // close callback run) by the loop once the read callback has returned.
-    bool at_end = false;
-    bool closed = false;
     std::string output;
 
+    // Timers.
     bool running = false;
     int64_t period_ms = 0;
     int64_t due_ms = 0;
-
-    pid_t pid = -1;
-    bool reaped = false;
-    int result = 0;
-    bool wait_queued = false;
-    bool finished = false;
-    rvx_wait_fn wait_fn = nullptr;
-    rvx_st_io* err = nullptr;
-    rvx_st_io* owner = nullptr;
 };
 
 namespace {
 
 using Kind = rvx_st_io::Kind;
+using State = rvx_st_io::State;
+
+struct Child : rvx_st_io {
+    // Finished: the wait callback has run.
+    enum class Phase { Running, Reaped, Finished };
+
+    Child(int out, int err_fd) : rvx_st_io(Kind::Child, out), err(Kind::ChildStderr, err_fd) {}
+
+    // Its address is the handle the standard-error callback receives.
+    rvx_st_io err;
+    pid_t pid = -1;
+    Phase phase = Phase::Running;
+    int result = 0;
+    rvx_wait_fn wait_fn = nullptr;
+};
+
+using Phase = Child::Phase;
 
 // A peer that stops reading may not make the daemon grow without bound.
 constexpr size_t OUTPUT_LIMIT = 64 * 1024;
-// Chunks a pipe or stream without read callback gives up per pass.
+// Chunks a stream without read callback gives up per pass.
 constexpr int DRAIN_CHUNKS = 64;
 
-enum class Event { Read, End, Timer, Wait };
+enum class Event { Read, Timer, Wait };
 
 struct Ready {
     rvx_st_io* io;
+    // The child a pipe or a wait belongs to; null otherwise.
+    Child* child;
     Event event;
-    // POLLHUP without POLLIN: nothing is left to read, whether or not the
-    // callback looks.
-    bool hangup_only;
+    // Hangup or error without data: nothing is left to read, whether or not
+    // the callback looks.
+    bool hangup;
 };
 
-// Streams, timers and children in creation order; a child's stderr stream
-// hangs off its child.
+// Streams, timers and children in creation order.
 std::vector<rvx_st_io*> objects_;
-// Released while callbacks ran; freed when the outermost dispatch ends.
+// Released while callbacks run; freed when the dispatch ends.
 std::vector<rvx_st_io*> doomed_;
+bool dispatching_ = false;
 // Children released before they were reaped.
 std::vector<pid_t> orphans_;
-int dispatch_depth_ = 0;
 bool started_ = false;
 int wake_read_ = -1;
 volatile sig_atomic_t wake_write_ = -1;
@@ -103,8 +118,6 @@ bool start_loop() {
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         return false;
     }
-    wake_read_ = wake[0];
-    wake_write_ = wake[1];
     // A peer that has gone away (the control server, a child's pipe, the
     // reader of the debug log) must show up as a failed write, not end the
     // process. Children get the default disposition back before exec.
@@ -118,13 +131,9 @@ bool start_loop() {
     // SA_RESTART keeps blocking calls elsewhere in the process from failing
     // with EINTR; poll() is woken by the self-pipe in any case.
     action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-    if (sigaction(SIGCHLD, &action, nullptr) != 0) {
-        wake_write_ = -1;
-        close(wake[0]);
-        close(wake[1]);
-        wake_read_ = -1;
-        return false;
-    }
+    wake_read_ = wake[0];
+    wake_write_ = wake[1];
+    sigaction(SIGCHLD, &action, nullptr);
     started_ = true;
     return true;
 }
@@ -141,73 +150,40 @@ void close_if_open(int fd) {
     }
 }
 
-rvx_st_io* make(Kind kind, int fd) {
-    auto* io = new (std::nothrow) rvx_st_io;
-    if (io == nullptr) {
-        return nullptr;
-    }
-    io->kind = kind;
-    io->fd = fd;
-    return io;
+Child* as_child(rvx_st_io* io) {
+    return io != nullptr && io->kind == Kind::Child ? static_cast<Child*>(io) : nullptr;
 }
 
 void close_stream(rvx_st_io* io) {
-    if (io->fd >= 0 && io->owns_fd) {
-        close(io->fd);
+    if (!io->borrowed) {
+        close_if_open(io->fd);
     }
     io->fd = -1;
-    io->closed = true;
-    io->output.clear();
-    io->output.shrink_to_fit();
+    io->state = State::Closed;
+    std::string().swap(io->output);
 }
 
-void destroy(rvx_st_io* io) {
-    delete io->err;
-    delete io;
-}
-
-bool is_gone(const rvx_st_io* io) {
-    return io->released || (io->owner != nullptr && io->owner->released);
-}
-
-bool is_complete(const rvx_st_io* child) {
-    return child->reaped && child->closed && child->err->closed;
-}
-
-int result_of(int status) {
-    if (WIFEXITED(status)) {
-        return WEXITSTATUS(status);
-    }
-    if (WIFSIGNALED(status)) {
-        return 128 + WTERMSIG(status);
-    }
-    return -1;
-}
-
-// True when the child is gone; *result then holds 0 for a clean exit.
+// True when the child is gone, with *result as the wait callback receives it.
 bool reap(pid_t pid, int* result) {
-    for (;;) {
-        int status = 0;
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            *result = result_of(status);
-            return true;
-        }
-        if (done == 0) {
-            return false;
-        }
-        if (errno != EINTR) {
-            // Someone else reaped it; its status is lost.
-            *result = -1;
-            return true;
-        }
+    int status = 0;
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == 0) {
+        return false;
     }
+    // Not ours (done < 0): another waitpid() in the process took the status.
+    *result = done < 0              ? -1
+              : WIFEXITED(status)   ? WEXITSTATUS(status)
+              : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                    : -1;
+    return true;
 }
 
 void reap_children() {
     for (rvx_st_io* io : objects_) {
-        if (io->kind == Kind::Child && !io->reaped) {
-            io->reaped = reap(io->pid, &io->result);
+        Child* child = as_child(io);
+        if (child != nullptr && child->phase == Phase::Running &&
+            reap(child->pid, &child->result)) {
+            child->phase = Phase::Reaped;
         }
     }
     orphans_.erase(std::remove_if(orphans_.begin(), orphans_.end(),
@@ -218,35 +194,42 @@ void reap_children() {
                    orphans_.end());
 }
 
-// Sends what the socket takes now; the count sent, or -1 on a hard error.
-ssize_t send_now(rvx_st_io* io, const char* data, size_t length) {
+// Reaped, and both pipes have reached their end: the read callbacks have seen
+// the whole output.
+bool is_complete(const Child* child) {
+    return child->phase == Phase::Reaped && child->state == State::Closed &&
+           child->err.state == State::Closed;
+}
+
+void finish_if_complete(Child* child, int& ran) {
+    if (child->released || !is_complete(child)) {
+        return;
+    }
+    child->phase = Phase::Finished;
+    if (child->wait_fn != nullptr) {
+        ++ran;
+        child->wait_fn(child, child->result);
+    }
+}
+
+// Sends what the socket takes now. On a hard error the kept bytes are dropped
+// and false returned; the peer's hangup reaches the read side.
+bool flush(rvx_st_io* io) {
     size_t sent = 0;
-    while (sent < length) {
-        ssize_t n = send(io->fd, data + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n < 0 && errno == ENOTSOCK) {
-            n = write(io->fd, data + sent, length - sent);
-        }
+    while (sent < io->output.size()) {
+        ssize_t n =
+            send(io->fd, &io->output[sent], io->output.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             break;
         } else {
-            return -1;
+            io->output.clear();
+            return false;
         }
     }
-    return static_cast<ssize_t>(sent);
-}
-
-void flush(rvx_st_io* io) {
-    ssize_t sent = send_now(io, io->output.data(), io->output.size());
-    if (sent < 0) {
-        // The peer is gone; its hangup reaches the read side.
-        io->output.clear();
-    } else {
-        io->output.erase(0, static_cast<size_t>(sent));
-    }
+    io->output.erase(0, sent);
+    return true;
 }
 
 void drain(rvx_st_io* io) {
@@ -255,48 +238,8 @@ void drain(rvx_st_io* io) {
     }
 }
 
-void release(rvx_st_io* io) {
-    if (io == nullptr || io->released) {
-        return;
-    }
-    if (io->kind == Kind::ChildStderr) {
-        // The stderr stream lives as long as its child; releasing it only
-        // stops reading it.
-        close_stream(io);
-        return;
-    }
-    io->released = true;
-    objects_.erase(std::remove(objects_.begin(), objects_.end(), io), objects_.end());
-    if (io->kind == Kind::Child) {
-        if (!io->reaped) {
-            orphans_.push_back(io->pid);
-        }
-        close_stream(io->err);
-    }
-    close_stream(io);
-    if (dispatch_depth_ > 0) {
-        doomed_.push_back(io);
-    } else {
-        destroy(io);
-    }
-}
-
-bool has_pending_work() {
-    for (const rvx_st_io* io : objects_) {
-        if ((io->at_end && !io->closed) ||
-            (io->kind == Kind::Child &&
-             ((io->err->at_end && !io->err->closed) || (is_complete(io) && !io->wait_queued)))) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Milliseconds poll() may sleep: -1 without limit.
 int poll_timeout(int64_t deadline) {
-    if (has_pending_work()) {
-        return 0;
-    }
     int64_t now = now_ms();
     int64_t wait = deadline >= 0 ? std::max<int64_t>(0, deadline - now) : -1;
     for (const rvx_st_io* io : objects_) {
@@ -308,8 +251,10 @@ int poll_timeout(int64_t deadline) {
     return wait < 0 ? -1 : static_cast<int>(std::min<int64_t>(wait, INT_MAX));
 }
 
-void watch(std::vector<pollfd>& fds, std::vector<rvx_st_io*>& owners, rvx_st_io* io) {
-    if (io->fd < 0 || io->closed || io->at_end) {
+// A stream at its end stays watched: end of file and errors keep it readable,
+// so the pass that closes it comes without a timeout of zero.
+void watch(std::vector<pollfd>& fds, std::vector<Ready>& streams, rvx_st_io* io, Child* child) {
+    if (io->fd < 0 || io->state == State::Closed) {
         return;
     }
     short events = POLLIN;
@@ -317,30 +262,21 @@ void watch(std::vector<pollfd>& fds, std::vector<rvx_st_io*>& owners, rvx_st_io*
         events |= POLLOUT;
     }
     fds.push_back(pollfd{io->fd, events, 0});
-    owners.push_back(io);
-}
-
-void queue_wait_if_complete(rvx_st_io* child, std::vector<Ready>& ready) {
-    if (!child->wait_queued && is_complete(child)) {
-        child->wait_queued = true;
-        ready.push_back(Ready{child, Event::Wait, false});
-    }
+    streams.push_back(Ready{io, child, Event::Read, false});
 }
 
 // Phase one: everything that is ready, before any callback runs.
 int collect(int64_t deadline, std::vector<Ready>& ready, int64_t& batch_now) {
-    std::vector<pollfd> fds;
-    std::vector<rvx_st_io*> owners;
-    fds.push_back(pollfd{wake_read_, POLLIN, 0});
-    owners.push_back(nullptr);
+    std::vector<pollfd> fds{pollfd{wake_read_, POLLIN, 0}};
+    std::vector<Ready> streams{Ready{nullptr, nullptr, Event::Read, false}};
     for (rvx_st_io* io : objects_) {
-        watch(fds, owners, io);
-        if (io->kind == Kind::Child) {
-            watch(fds, owners, io->err);
+        Child* child = as_child(io);
+        watch(fds, streams, io, child);
+        if (child != nullptr) {
+            watch(fds, streams, &child->err, child);
         }
     }
-    int polled = poll(fds.data(), static_cast<nfds_t>(fds.size()), poll_timeout(deadline));
-    if (polled < 0) {
+    if (poll(fds.data(), static_cast<nfds_t>(fds.size()), poll_timeout(deadline)) < 0) {
         return errno == EINTR ? 0 : -1;
     }
     if (fds[0].revents != 0) {
@@ -350,62 +286,69 @@ int collect(int64_t deadline, std::vector<Ready>& ready, int64_t& batch_now) {
     }
     for (size_t i = 1; i < fds.size(); ++i) {
         short revents = fds[i].revents;
-        rvx_st_io* io = owners[i];
-        if (revents == 0) {
-            continue;
-        }
+        rvx_st_io* io = streams[i].io;
         if (revents & POLLOUT) {
             flush(io);
         }
         if (revents & POLLNVAL) {
             // Closed behind the loop's back: the number may belong to
-            // someone else by now, so never close it.
+            // someone else by now, so it is never closed.
             io->fd = -1;
-            io->at_end = true;
-        } else if (revents & (POLLIN | POLLHUP | POLLERR)) {
-            bool hangup_only = (revents & POLLHUP) && !(revents & POLLIN);
-            ready.push_back(Ready{io, Event::Read, hangup_only});
+            io->state = State::AtEnd;
+        }
+        if (revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+            ready.push_back(streams[i]);
+            ready.back().hangup = !(revents & POLLIN);
         }
     }
     reap_children();
-    for (rvx_st_io* io : objects_) {
-        if (io->at_end && !io->closed) {
-            ready.push_back(Ready{io, Event::End, false});
-        }
-        if (io->kind == Kind::Child) {
-            if (io->err->at_end && !io->err->closed) {
-                ready.push_back(Ready{io->err, Event::End, false});
-            }
-            queue_wait_if_complete(io, ready);
-        }
-    }
     batch_now = now_ms();
     for (rvx_st_io* io : objects_) {
-        if (io->kind == Kind::Timer && io->running && io->due_ms <= batch_now) {
-            ready.push_back(Ready{io, Event::Timer, false});
+        Child* child = as_child(io);
+        if (child != nullptr && is_complete(child)) {
+            ready.push_back(Ready{child, child, Event::Wait, false});
+        } else if (io->kind == Kind::Timer && io->running && io->due_ms <= batch_now) {
+            ready.push_back(Ready{io, nullptr, Event::Timer, false});
         }
     }
     return 0;
 }
 
-void end_of_stream(rvx_st_io* io, std::vector<Ready>& ready, int& ran) {
-    close_stream(io);
-    if (io->kind == Kind::Stream) {
-        if (io->close_fn != nullptr) {
+void on_readable(const Ready& item, int& ran) {
+    rvx_st_io* io = item.io;
+    if (io->state == State::Open) {
+        if (io->read_fn != nullptr) {
             ++ran;
-            io->close_fn(io);
+            io->read_fn(io);
+        } else {
+            drain(io);
         }
+        if (io->released) {
+            return;
+        }
+        if (item.hangup) {
+            io->state = State::AtEnd;
+        }
+    }
+    if (io->state != State::AtEnd) {
         return;
     }
-    queue_wait_if_complete(io->owner != nullptr ? io->owner : io, ready);
+    close_stream(io);
+    if (item.child != nullptr) {
+        finish_if_complete(item.child, ran);
+    } else if (io->close_fn != nullptr) {
+        ++ran;
+        io->close_fn(io);
+    }
 }
 
 void fire_timer(rvx_st_io* timer, int64_t batch_now, int& ran) {
+    // Stopped or restarted by an earlier callback of this pass.
     if (!timer->running || timer->due_ms > batch_now) {
         return;
     }
-    // After a long stall the timer resumes its period from now instead of
-    // firing once for every period missed.
+    // After a stall the timer resumes its period from now instead of firing
+    // once for every period missed.
     timer->due_ms += timer->period_ms;
     if (timer->due_ms <= batch_now) {
         timer->due_ms = batch_now + timer->period_ms;
@@ -417,62 +360,30 @@ void fire_timer(rvx_st_io* timer, int64_t batch_now, int& ran) {
 }
 
 // Phase two: run the callbacks, skipping whatever an earlier one released.
-// The list may grow while it is walked (a pipe's end completes its child).
-int dispatch(std::vector<Ready>& ready, int64_t batch_now) {
+int dispatch(const std::vector<Ready>& ready, int64_t batch_now) {
     int ran = 0;
-    ++dispatch_depth_;
-    for (size_t i = 0; i < ready.size(); ++i) {
-        Ready item = ready[i];
-        rvx_st_io* io = item.io;
-        if (is_gone(io)) {
+    dispatching_ = true;
+    for (const Ready& item : ready) {
+        if (item.io->released) {
             continue;
         }
         switch (item.event) {
         case Event::Read:
-            if (io->closed) {
-                break;
-            }
-            if (io->read_fn != nullptr) {
-                ++ran;
-                io->read_fn(io);
-            } else {
-                drain(io);
-            }
-            if (is_gone(io) || io->closed) {
-                break;
-            }
-            if (item.hangup_only) {
-                io->at_end = true;
-            }
-            if (io->at_end) {
-                end_of_stream(io, ready, ran);
-            }
-            break;
-        case Event::End:
-            if (!io->closed) {
-                end_of_stream(io, ready, ran);
-            }
+            on_readable(item, ran);
             break;
         case Event::Timer:
-            fire_timer(io, batch_now, ran);
+            fire_timer(item.io, batch_now, ran);
             break;
         case Event::Wait:
-            if (!io->finished) {
-                io->finished = true;
-                if (io->wait_fn != nullptr) {
-                    ++ran;
-                    io->wait_fn(io, io->result);
-                }
-            }
+            finish_if_complete(item.child, ran);
             break;
         }
     }
-    if (--dispatch_depth_ == 0) {
-        for (rvx_st_io* io : doomed_) {
-            destroy(io);
-        }
-        doomed_.clear();
+    dispatching_ = false;
+    for (rvx_st_io* io : doomed_) {
+        delete io;
     }
+    doomed_.clear();
     return ran;
 }
 
@@ -517,7 +428,9 @@ bool set_nonblocking(int fd) {
 } // namespace
 
 int rvx_Selects(int timeout_ms) {
-    if (!start_loop()) {
+    // From a callback, the inner dispatch would free what the outer one still
+    // walks.
+    if (dispatching_ || !start_loop()) {
         return -1;
     }
     int64_t deadline = timeout_ms >= 0 ? now_ms() + timeout_ms : -1;
@@ -550,12 +463,9 @@ rvx_st_io* rvx_UnixClient(const char* path) {
         return nullptr;
     }
     // A local connect does not wait for the server: it is queued or refused.
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return nullptr;
-    }
-    rvx_st_io* io = make(Kind::Stream, fd);
-    if (io == nullptr) {
+    rvx_st_io* io = nullptr;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        (io = new (std::nothrow) rvx_st_io(Kind::Stream, fd)) == nullptr) {
         close(fd);
         return nullptr;
     }
@@ -564,18 +474,14 @@ rvx_st_io* rvx_UnixClient(const char* path) {
 }
 
 rvx_st_io* rvx_Stdio() {
-    int flags = fcntl(STDIN_FILENO, F_GETFL);
-    if (flags < 0 || !start_loop()) {
+    if (fcntl(STDIN_FILENO, F_GETFL) < 0 || !start_loop()) {
         return nullptr;
     }
-    rvx_st_io* io = make(Kind::Stream, STDIN_FILENO);
+    auto* io = new (std::nothrow) rvx_st_io(Kind::Stream, STDIN_FILENO);
     if (io == nullptr) {
         return nullptr;
     }
-    // Setting O_NONBLOCK would change the terminal or pipe shared with the
-    // parent; rvx_ReadData asks poll() before each read instead.
-    io->owns_fd = false;
-    io->nonblocking = (flags & O_NONBLOCK) != 0;
+    io->borrowed = true;
     objects_.push_back(io);
     return io;
 }
@@ -599,64 +505,43 @@ void rvx_Set_CloseEvent(rvx_st_io* io, rvx_event_fn fn) {
 }
 
 int rvx_ReadData(rvx_st_io* io, char* buffer) {
-    if (io == nullptr || buffer == nullptr || io->kind == Kind::Timer || is_gone(io)) {
+    if (io == nullptr || buffer == nullptr || io->kind == Kind::Timer || io->released) {
         return -1;
     }
-    if (io->fd < 0 || io->closed || io->at_end) {
+    if (io->state != State::Open) {
         return 0;
     }
-    if (!io->nonblocking) {
+    if (io->borrowed) {
+        // Standard input may block: read only what poll() reports.
         pollfd probe{io->fd, POLLIN, 0};
         int ready = 0;
         do {
             ready = poll(&probe, 1, 0);
         } while (ready < 0 && errno == EINTR);
-        if (ready == 0) {
+        if (ready <= 0) {
             return 0;
         }
     }
-    for (;;) {
-        ssize_t n = read(io->fd, buffer, RVX_READ_MAX);
-        if (n > 0) {
-            return static_cast<int>(n);
-        }
-        if (n == 0) {
-            io->at_end = true;
-            return 0;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return 0;
-        }
-        io->at_end = true;
-        return -1;
+    ssize_t n = 0;
+    do {
+        n = read(io->fd, buffer, RVX_READ_MAX);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
+        return n > 0 ? static_cast<int>(n) : 0;
     }
+    io->state = State::AtEnd;
+    return n < 0 ? -1 : 0;
 }
 
 int rvx_WriteData(rvx_st_io* io, const char* data, size_t length) {
-    if (io == nullptr || io->kind != Kind::Stream || io->released || io->closed || io->fd < 0) {
+    if (io == nullptr || io->kind != Kind::Stream || io->released || io->state == State::Closed ||
+        (data == nullptr && length > 0) || length > OUTPUT_LIMIT - io->output.size()) {
         return -1;
     }
-    if (length == 0) {
-        return 0;
-    }
-    if (data == nullptr || length > static_cast<size_t>(INT_MAX) ||
-        io->output.size() + length > OUTPUT_LIMIT) {
-        return -1;
-    }
-    size_t sent = 0;
     // Anything already waiting goes first, or the bytes would be reordered.
-    if (io->output.empty()) {
-        ssize_t now = send_now(io, data, length);
-        if (now < 0) {
-            return -1;
-        }
-        sent = static_cast<size_t>(now);
-    }
-    io->output.append(data + sent, length - sent);
-    return static_cast<int>(length);
+    bool queued = !io->output.empty();
+    io->output.append(data, length);
+    return queued || flush(io) ? static_cast<int>(length) : -1;
 }
 
 void rvx_Set_Par(rvx_st_io* io, void* par) {
@@ -670,28 +555,50 @@ void* rvx_Get_Par(rvx_st_io* io) {
 }
 
 int rvx_Get_InUse(rvx_st_io* io) {
-    if (io == nullptr || is_gone(io)) {
+    if (io == nullptr || io->released) {
         return 0;
     }
-    switch (io->kind) {
-    case Kind::Timer:
+    if (io->kind == Kind::Timer) {
         return io->running ? 1 : 0;
-    case Kind::Child:
-        return io->finished ? 0 : 1;
-    default:
-        return io->closed ? 0 : 1;
     }
+    if (Child* child = as_child(io)) {
+        return child->phase != Phase::Finished ? 1 : 0;
+    }
+    return io->state != State::Closed ? 1 : 0;
 }
 
 void rvx_Release_Rvx(rvx_st_io* io) {
-    release(io);
+    if (io == nullptr || io->released) {
+        return;
+    }
+    if (io->kind == Kind::ChildStderr) {
+        // The pipe lives as long as its child. It is still drained, so that a
+        // child writing more neither blocks on a full pipe nor dies of SIGPIPE.
+        io->read_fn = nullptr;
+        return;
+    }
+    io->released = true;
+    objects_.erase(std::remove(objects_.begin(), objects_.end(), io), objects_.end());
+    if (Child* child = as_child(io)) {
+        if (child->phase == Phase::Running) {
+            orphans_.push_back(child->pid);
+        }
+        child->err.released = true;
+        close_stream(&child->err);
+    }
+    close_stream(io);
+    if (dispatching_) {
+        doomed_.push_back(io);
+    } else {
+        delete io;
+    }
 }
 
 rvx_st_io* rvx_Timer(int kind) {
     if (!start_loop()) {
         return nullptr;
     }
-    rvx_st_io* timer = make(Kind::Timer, -1);
+    auto* timer = new (std::nothrow) rvx_st_io(Kind::Timer, -1);
     if (timer == nullptr) {
         return nullptr;
     }
@@ -740,8 +647,7 @@ rvx_st_io* rvx_Exec_WithStderr(char* const argv[]) {
         }
         return nullptr;
     }
-    rvx_st_io* child = make(Kind::Child, out[0]);
-    rvx_st_io* stderr_stream = make(Kind::ChildStderr, err[0]);
+    auto* child = new (std::nothrow) Child(out[0], err[0]);
 
     // Blocked until the child has reset its handlers, so that no signal runs
     // the parent's handler in the child.
@@ -749,19 +655,18 @@ rvx_st_io* rvx_Exec_WithStderr(char* const argv[]) {
     sigset_t saved;
     sigfillset(&all);
     sigprocmask(SIG_SETMASK, &all, &saved);
-    pid_t pid = child != nullptr && stderr_stream != nullptr ? fork() : -1;
+    pid_t pid = child != nullptr ? fork() : -1;
     if (pid == 0) {
         run_child(argv, in, out[1], err[1], report[1]);
     }
     sigprocmask(SIG_SETMASK, &saved, nullptr);
     for (int fd : {in, out[1], err[1], report[1]}) {
-        close_if_open(fd);
+        close(fd);
     }
 
+    // The report pipe closes on a successful exec and carries errno otherwise.
     int failure = 0;
     if (pid > 0) {
-        // The report pipe closes on a successful exec and carries errno
-        // otherwise.
         ssize_t n = 0;
         do {
             n = read(report[0], &failure, sizeof failure);
@@ -770,54 +675,49 @@ rvx_st_io* rvx_Exec_WithStderr(char* const argv[]) {
             while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
             }
             pid = -1;
-        } else {
-            failure = 0;
         }
     }
-    close_if_open(report[0]);
+    close(report[0]);
     if (pid < 0) {
-        close_if_open(out[0]);
-        close_if_open(err[0]);
+        close(out[0]);
+        close(err[0]);
         delete child;
-        delete stderr_stream;
         if (failure != 0) {
             errno = failure;
         }
         return nullptr;
     }
     child->pid = pid;
-    child->err = stderr_stream;
-    stderr_stream->owner = child;
     objects_.push_back(child);
     return child;
 }
 
 void rvx_Exec_Set_WaitEvent(rvx_st_io* child, rvx_wait_fn fn) {
-    if (child != nullptr && child->kind == Kind::Child) {
-        child->wait_fn = fn;
+    if (Child* c = as_child(child)) {
+        c->wait_fn = fn;
     }
 }
 
 void rvx_Exec_Set_StderrType(rvx_st_io* child, int type) {
-    if (child != nullptr && child->kind == Kind::Child) {
-        child->err->type = type;
+    if (Child* c = as_child(child)) {
+        c->err.type = type;
     }
 }
 
 void rvx_Exec_Set_StderrReadEvent(rvx_st_io* child, rvx_event_fn fn) {
-    if (child != nullptr && child->kind == Kind::Child) {
-        child->err->read_fn = fn;
+    if (Child* c = as_child(child)) {
+        c->err.read_fn = fn;
     }
 }
 
 void rvx_Exec_Set_StderrPar(rvx_st_io* child, void* par) {
-    if (child != nullptr && child->kind == Kind::Child) {
-        child->err->par = par;
+    if (Child* c = as_child(child)) {
+        c->err.par = par;
     }
 }
 
 void rvx_Exec_Release(rvx_st_io* child) {
-    release(child);
+    rvx_Release_Rvx(child);
 }
 
 int rvx_Count() {

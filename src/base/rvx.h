@@ -29,7 +29,8 @@ constexpr int RVX_READ_MAX = 1024;
 // timeout, else at most timeout_ms), runs the ready objects' callbacks and
 // returns the number of callbacks run (0 when the timeout passed); -1 when
 // poll() failed. Work that runs no callback (draining a stream that has no
-// read callback, reaping a released child) does not end the wait.
+// read callback, reaping a released child) does not end the wait. Called from
+// a callback it returns -1 at once: the loop is not re-entered.
 int rvx_Selects(int timeout_ms);
 
 // Stream handles.
@@ -94,7 +95,8 @@ void rvx_Exec_Set_StderrType(rvx_st_io* child, int type);
 // handle: rvx_ReadData reads the child's standard error from it and
 // rvx_Get_Par returns the pointer given to rvx_Exec_Set_StderrPar. That
 // handle belongs to the child and is freed with it; releasing it only stops
-// reading standard error.
+// its callback: the loop still reads and drops standard error, so the child
+// can write on, and the wait callback still waits for its end of file.
 void rvx_Exec_Set_StderrReadEvent(rvx_st_io* child, rvx_event_fn fn);
 void rvx_Exec_Set_StderrPar(rvx_st_io* child, void* par);
 // Frees the child's handle (deferred like rvx_Release_Rvx). A child still
