@@ -15,7 +15,7 @@ bool dlListCheck_id(uint64_t id) {
     return dlList.count(id) != 0;
 }
 
-std::map<uint64_t, dlSongInfo>& getDlList() {
+const std::map<uint64_t, dlSongInfo>& getDlList() {
     return dlList;
 }
 

@@ -1,0 +1,1 @@
+#include "state/contents.h"

@@ -1,0 +1,22 @@
+// The unpacked files of each downloaded song: the MIDI file the sequencer
+// plays, the optional audio track played along, and the image.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+struct Contents {
+    int64_t time = 0;
+    std::string midi_path;
+    std::string audio_path;
+    std::string image_path;
+};
+
+// Classifies and records one downloaded file by its name: "image" gives 1,
+// "audio.mp3" 2, "midi" or an unpacked "zip" 0, anything else -1.
+int contents_set(uint64_t id, const std::string& path);
+bool contents_is_valid_id(uint64_t id);
+const std::map<uint64_t, Contents>& contents_get();
+// True when the path's last component is exactly "image".
+bool isImageFile(const std::string& path);
