@@ -723,3 +723,137 @@ void rvx_Exec_Release(rvx_st_io* child) {
 int rvx_Count() {
     return static_cast<int>(objects_.size());
 }
+
+namespace {
+
+// Reads and drops what the pipe holds; false once it has reached its end.
+bool discard_output(int fd) {
+    char scratch[4096];
+    for (;;) {
+        ssize_t n = read(fd, scratch, sizeof scratch);
+        if (n > 0) {
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+}
+
+// Drops the child's output until every writer has closed the pipe or the
+// deadline has passed.
+void discard_until(int fd, int64_t deadline) {
+    for (int64_t left = deadline - now_ms(); left > 0; left = deadline - now_ms()) {
+        pollfd probe{fd, POLLIN, 0};
+        int ready = poll(&probe, 1, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+        if (ready < 0 && errno != EINTR) {
+            return;
+        }
+        if (ready > 0 && !discard_output(fd)) {
+            return;
+        }
+    }
+}
+
+enum class Waited { Exited, TimedOut, Lost };
+
+// Waits for this pid only, until the deadline. A child that closed its output
+// is normally about to exit, so the naps start short.
+Waited wait_own(pid_t pid, int64_t deadline, int* status) {
+    int nap_ms = 1;
+    for (;;) {
+        pid_t done = waitpid(pid, status, WNOHANG);
+        if (done == pid) {
+            return Waited::Exited;
+        }
+        // Another waitpid() in the process took it; the pid may be reused.
+        if (done < 0 && errno != EINTR) {
+            return Waited::Lost;
+        }
+        int64_t left = deadline - now_ms();
+        if (left <= 0) {
+            return Waited::TimedOut;
+        }
+        poll(nullptr, 0, static_cast<int>(std::min<int64_t>(left, nap_ms)));
+        nap_ms = std::min(nap_ms * 2, 50);
+    }
+}
+
+} // namespace
+
+int rvx_Exec_Wait(char* const argv[], int timeout_ms) {
+    if (argv == nullptr || argv[0] == nullptr) {
+        return -1;
+    }
+    int64_t deadline = now_ms() + std::max(timeout_ms, 0);
+    int out[2] = {-1, -1};
+    int report[2] = {-1, -1};
+    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (in < 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0 ||
+        !set_nonblocking(out[0])) {
+        for (int fd : {in, out[0], out[1], report[0], report[1]}) {
+            close_if_open(fd);
+        }
+        return -1;
+    }
+
+    sigset_t all;
+    sigset_t saved;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, &saved);
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Its own group, so that a kill at the deadline also reaches whatever
+        // the program started. Both sides set it: whichever runs first wins.
+        setpgid(0, 0);
+        run_child(argv, in, out[1], out[1], report[1]);
+    }
+    if (pid > 0) {
+        setpgid(pid, pid);
+    }
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+    for (int fd : {in, out[1], report[1]}) {
+        close(fd);
+    }
+
+    // The report pipe closes on a successful exec and carries errno otherwise.
+    int failure = 0;
+    if (pid > 0) {
+        ssize_t n = 0;
+        do {
+            n = read(report[0], &failure, sizeof failure);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            pid = -1;
+        }
+    }
+    close(report[0]);
+    if (pid < 0) {
+        close(out[0]);
+        if (failure != 0) {
+            errno = failure;
+        }
+        return -1;
+    }
+
+    discard_until(out[0], deadline);
+    close(out[0]);
+    int status = 0;
+    Waited waited = wait_own(pid, deadline, &status);
+    if (waited == Waited::Lost) {
+        return -1;
+    }
+    if (waited == Waited::TimedOut) {
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return -1;
+    }
+    return WIFEXITED(status)     ? WEXITSTATUS(status)
+           : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                 : -1;
+}

@@ -103,6 +103,16 @@ void rvx_Exec_Set_StderrPar(rvx_st_io* child, void* par);
 // running loses its callbacks and pipes and is reaped by the loop later.
 void rvx_Exec_Release(rvx_st_io* child);
 
+// Runs a program to its end, blocking the caller: started like
+// rvx_Exec_WithStderr (no shell, standard input from /dev/null) in a process
+// group of its own, with standard output and standard error read and dropped.
+// A program still running after timeout_ms is killed with its process group
+// and reaped. Returns the exit status (0 for success), 128 plus the signal
+// number for a program killed by a signal, -1 when it could not be started or
+// ran out of time. Only this program's own pid is waited for, so the loop's
+// children are left to the loop.
+int rvx_Exec_Wait(char* const argv[], int timeout_ms);
+
 // Number of live objects (streams, timers, children; a child's standard-error
 // stream is part of its child); for tests and diagnostics.
 int rvx_Count();

@@ -721,4 +721,80 @@ TEST_F(RvxTest, NullHandlesAreHarmless) {
     EXPECT_EQ(rvx_UnixClient(nullptr), nullptr);
 }
 
+// ---- Blocking runs ---------------------------------------------------------
+
+int exec_wait(std::vector<std::string> args, int timeout_ms) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(&arg[0]);
+    }
+    argv.push_back(nullptr);
+    return rvx_Exec_Wait(argv.data(), timeout_ms);
+}
+
+// Gone, or a zombie of whoever adopted it: in any case no longer running.
+bool has_ended(pid_t pid) {
+    FILE* stat = fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (stat == nullptr) {
+        return true;
+    }
+    char state = '?';
+    int fields = fscanf(stat, "%*d (%*[^)]) %c", &state);
+    fclose(stat);
+    return fields == 1 && state == 'Z';
+}
+
+TEST_F(RvxTest, ExecWaitGivesTheExitStatusOrMinusOneWhenNotStarted) {
+    EXPECT_EQ(exec_wait({"/bin/true"}, scaled(5000)), 0);
+    EXPECT_EQ(exec_wait({"/bin/sh", "-c", "exit 3"}, scaled(5000)), 3);
+    EXPECT_EQ(exec_wait({"/bin/sh", "-c", "kill -9 $$"}, scaled(5000)), 128 + 9);
+    EXPECT_EQ(exec_wait({"/nonexistent/program"}, scaled(5000)), -1);
+    std::string plain = file("not-executable");
+    close(open(plain.c_str(), O_WRONLY | O_CREAT, 0644));
+    EXPECT_EQ(exec_wait({plain}, scaled(5000)), -1);
+    EXPECT_EQ(rvx_Exec_Wait(nullptr, 1000), -1);
+    EXPECT_TRUE(no_children());
+}
+
+TEST_F(RvxTest, ExecWaitDropsOutputFarBeyondAPipesCapacity) {
+    // A run that stopped reading would block the program until the deadline.
+    EXPECT_EQ(exec_wait({"/bin/sh", "-c",
+                         "head -c 1000000 /dev/zero; head -c 1000000 /dev/zero >&2; exit 5"},
+                        scaled(10000)),
+              5);
+}
+
+TEST_F(RvxTest, ExecWaitKillsAndReapsAtTheDeadlineWithWhatTheProgramStarted) {
+    std::string pid_file = file("grandchild");
+    auto start = Clock::now();
+    EXPECT_EQ(
+        exec_wait({"/bin/sh", "-c", "sleep 30 & echo $! > \"$0\"; wait", pid_file}, scaled(300)),
+        -1);
+    // A program that closed its output but runs on is bounded the same way.
+    EXPECT_EQ(exec_wait({"/bin/sh", "-c", "exec >/dev/null 2>&1; sleep 30"}, scaled(300)), -1);
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    EXPECT_LT(took.count(), scaled(5000));
+    EXPECT_TRUE(no_children());
+    FILE* saved = fopen(pid_file.c_str(), "r");
+    ASSERT_NE(saved, nullptr);
+    int grandchild = 0;
+    EXPECT_EQ(fscanf(saved, "%d", &grandchild), 1);
+    fclose(saved);
+    ASSERT_GT(grandchild, 0);
+    EXPECT_TRUE(run_until([&] { return has_ended(grandchild); }, 2000));
+}
+
+TEST_F(RvxTest, ExecWaitLeavesTheLoopsChildrenToTheLoop) {
+    // The loop's child ends while the blocking run waits; its status must
+    // still reach the loop's wait callback.
+    std::string flag = file("flag");
+    Capture capture;
+    ASSERT_NE(spawn({"/bin/sh", "-c", "while [ ! -e \"$0\" ]; do sleep 0.01; done; exit 7", flag},
+                    capture),
+              nullptr);
+    EXPECT_EQ(exec_wait({"/bin/sh", "-c", "touch \"$0\"; sleep 0.3", flag}, scaled(5000)), 0);
+    ASSERT_TRUE(run_until([&] { return capture.waits > 0; }));
+    EXPECT_EQ(capture.result, 7);
+}
+
 } // namespace
