@@ -16,7 +16,7 @@ from dataclasses import dataclass, field
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from fakes import (Daemon, DeviceRoot, FakeControlServer, FakeMusicService,  # noqa: E402
-                   ondemand_binary, poll_until, run_ondemand)
+                   ondemand_binary, wait_until, run_ondemand)
 from fakes.answers import (FEATURES_OA, LOGIN_OK, error_answer, items_answer,  # noqa: E402
                            song_item)
 
@@ -90,7 +90,7 @@ class AwaitFile:
 
     def run(self, s):
         path = f"{CTRL}/{self.name}"
-        found = poll_until(lambda: s.root.exists(path) and self.text in s.root.read(path),
+        found = wait_until(lambda: s.root.exists(path) and self.text in s.root.read(path),
                            timeout=15)
         assert found, f"{path} never held {self.text!r}"
 

@@ -5,11 +5,13 @@ import hashlib
 
 import pytest
 
-from fakes import poll_until
+from fakes import wait_until
 from fakes.answers import LOGIN_OK, items_answer, song_item
 
 HOSTNAME = "od-test-device"
 DEVICE_ID = hashlib.md5(HOSTNAME.encode()).hexdigest().upper()
+# The heading of the song list that do_song_list prints.
+STARS = "*************************\n"
 
 
 @pytest.fixture
@@ -40,7 +42,7 @@ def test_login_sends_identity_headers_and_stores_both_tokens(root, console, musi
     ]
     assert request.form_pairs == [("username", "user@example.com"), ("password", "s3cret"),
                                   ("device_id", HOSTNAME)]
-    assert poll_until(lambda: root.exists("/usr/local/olc/api_refresh_token.txt"))
+    assert wait_until(lambda: root.exists("/usr/local/olc/api_refresh_token.txt"))
     console.wait_for_stderr("contents : refresh-1\n")
     assert root.read("/usr/local/olc/api_token.txt") == "access-1"
     assert root.read("/usr/local/olc/api_refresh_token.txt") == "refresh-1"
@@ -62,7 +64,7 @@ def test_search_needs_a_login_and_encodes_the_title(root, console, music_service
     console.wait_for_stderr("*     1: First\n*     2: Second\n")
 
     console.write_stdin("do_song_list\n")
-    console.wait_for_stderr("*************************\n*     1: First\n*     2: Second\n")
+    console.wait_for_stderr(STARS + "*     1: First\n*     2: Second\n")
 
 
 def test_short_and_unknown_commands_send_nothing(console, music_service):
@@ -70,8 +72,11 @@ def test_short_and_unknown_commands_send_nothing(console, music_service):
     console.write_stdin("get_midi\n")
     console.write_stdin("frobnicate 1 2 3\n")
     console.write_stdin("do_song_list\t\n")
-    console.wait_for_stderr("*************************\n")
-    assert "* " not in console.stderr_text().split("*************************\n", 1)[1]
+    # The list's lines follow its heading in writes of their own: the next
+    # heading marks the end of the first list.
+    console.write_stdin("do_song_list\n")
+    console.wait_for_stderr(STARS, count=2)
+    assert "* " not in console.stderr_text().split(STARS)[1]
     login(console, music_service)
     assert len(music_service.requests) == 1
 
@@ -81,7 +86,7 @@ def test_words_that_trim_to_nothing_do_not_count(console, music_service):
     console.write_stdin("login only-a-name \r\n")
     console.write_stdin("login\ta b\n")  # a tab does not separate words
     console.write_stdin(" \t do_song_list \r\n")
-    console.wait_for_stderr("*************************\n")
+    console.wait_for_stderr(STARS)
     request = login(console, music_service)
     assert request.form_pairs[:2] == [("username", "user@example.com"), ("password", "s3cret")]
     assert len(music_service.requests) == 1
@@ -90,12 +95,12 @@ def test_words_that_trim_to_nothing_do_not_count(console, music_service):
 def test_a_line_split_between_reads_is_one_command(console):
     # 1036 bytes in one write: one read takes 1024 and the word is cut.
     console.write_stdin(" " * 1020 + "do_song_list\n")
-    console.wait_for_stderr("*************************\n")
+    console.wait_for_stderr(STARS)
     # The last line needs no line end before the end of input.
     console.write_stdin("do_song_list")
     console.close_stdin()
     assert console.wait_exit() == 0
-    assert console.stderr_text().count("*************************\n") == 2
+    assert console.stderr_count(STARS) == 2
 
 
 def test_get_url_asks_for_the_download_addresses(console, music_service):
@@ -140,6 +145,6 @@ def test_a_missing_or_unreachable_service_fails_without_harm(root, console, musi
 
 def test_end_of_input_ends_the_console(console):
     console.write_stdin("do_song_list\n")
-    console.wait_for_stderr("*************************\n")
+    console.wait_for_stderr(STARS)
     console.close_stdin()
     assert console.wait_exit() == 0

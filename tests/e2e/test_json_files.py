@@ -6,7 +6,7 @@ import os
 import re
 import time
 
-from fakes import poll_until
+from fakes import wait_until
 from fakes.answers import masked, published
 
 FILES = ["status", "dialog", "song", "queuelist", "playlist", "presetPlaylist",
@@ -44,14 +44,14 @@ def write_time(text):
 
 def test_all_eight_files_are_published_exactly_from_start_up(root, control_server,
                                                              linked_daemon):
-    assert poll_until(lambda: sorted(os.listdir(root.ctrl_dir)) == file_names())
+    assert wait_until(lambda: sorted(os.listdir(root.ctrl_dir)) == file_names())
     for name in FILES:
         assert masked(published(root, name)) == AT_START[name], name
 
 
 def test_write_times_are_microseconds_bare_in_status_and_dialog_and_quoted_elsewhere(
         root, control_server, linked_daemon):
-    assert poll_until(lambda: sorted(os.listdir(root.ctrl_dir)) == file_names())
+    assert wait_until(lambda: sorted(os.listdir(root.ctrl_dir)) == file_names())
     now = time.time() * 1_000_000
     times = {}
     for name in FILES:

@@ -7,8 +7,9 @@ import os
 
 import pytest
 
-from fakes import poll_until
+from fakes import scaled, wait_until
 from fakes.answers import LOGIN_OK, dialog, error_answer, items_answer, song_item, status
+from fakes.timing import DEFAULT_TIMEOUT
 
 
 def device_id(hostname):
@@ -97,7 +98,7 @@ def test_a_redirect_reports_the_status_of_the_last_answer(root, music_service, c
     music_service.route("GET", "/elsewhere", status=500, body=error_answer("Moved and failed"))
     search(control_server, "x")
     assert [r.path for r in music_service.wait_for_requests(2)] == ["/items", "/elsewhere"]
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "server([500]: search)\n[ Moved and failed ]"
 
 
@@ -110,28 +111,33 @@ def fake_curl(root, script):
 def test_a_status_line_split_between_two_reads_is_still_read(root, control_server, searching):
     # The pause makes the daemon read the two halves of the line apart.
     fake_curl(root, "printf '* Connected\\r\\n< HT' >&2\n"
-                    "sleep 0.3\n"
+                    f"sleep {scaled(0.3)}\n"
                     "printf 'TP/1.1 404 Not Found\\r\\n< Content-Type: text/xml\\r\\n' >&2\n"
                     "printf '<error><message>No such song</message></error>'\n")
     search(control_server, "x")
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "server([404]: search)\n[ No such song ]"
 
 
 def test_a_time_out_is_shown_at_once_and_the_answer_follows(root, control_server, searching):
     release = root.at("/release")
+    # The stand-in ends when the test releases it, or on its own well after
+    # any wait of the test, so a failed test leaves no process looping.
+    tries = int(scaled(2 * DEFAULT_TIMEOUT) / 0.02)
     fake_curl(root, "printf '* Operation timed out after 60000 milliseconds"
                     " with 0 bytes received\\n' >&2\n"
-                    f"while [ ! -e '{release}' ]; do sleep 0.02; done\n"
+                    f"i=0; while [ ! -e '{release}' ] && [ $i -lt {tries} ]; do\n"
+                    "  sleep 0.02; i=$((i + 1))\n"
+                    "done\n"
                     "exit 28\n")
     search(control_server, "x")
-    assert poll_until(lambda: dialog(root)["message"] == "Connection timed out")
+    assert wait_until(lambda: dialog(root)["message"] == "Connection timed out")
     shown = dialog(root)
     assert (shown["type"], shown["title"]) == ("error", "Error")
     # The request is still outstanding until curl ends.
     assert status(root)["download"] == 1
     root.write("/release", "")
-    assert poll_until(lambda: dialog(root)["message"] != "Connection timed out")
+    assert wait_until(lambda: dialog(root)["message"] != "Connection timed out")
     assert searching.alive()
 
 

@@ -6,7 +6,7 @@ import random
 import pytest
 
 from conftest import switch_on
-from fakes import poll_until, scaled
+from fakes import wait_until, scaled
 from fakes.answers import error_answer, items_answer, masked, published, song_item
 
 
@@ -44,7 +44,7 @@ def song_file(songs):
 
 def search_and_wait(control_server, root, element, expected_text):
     control_server.send(element)
-    assert poll_until(lambda: masked(published(root, "song")) == expected_text), \
+    assert wait_until(lambda: masked(published(root, "song")) == expected_text), \
         published(root, "song")
 
 
@@ -82,11 +82,11 @@ def test_a_large_search_is_published_exactly_under_a_wait_dialog(root, service, 
     # The status file was rewritten with the request under way.
     assert published(root, "status").endswith('"genres":[],"download":1}')
 
-    assert poll_until(lambda: masked(published(root, "song")) != song_file([]))
+    assert wait_until(lambda: masked(published(root, "song")) != song_file([]))
     text = published(root, "song")
     assert masked(text) == song_file(PUBLISHED)
     assert len(PUBLISHED) == 200
-    assert poll_until(lambda: masked(published(root, "dialog")) == HIDDEN)
+    assert wait_until(lambda: masked(published(root, "dialog")) == HIDDEN)
 
 
 def test_a_control_byte_in_an_answer_refuses_it_whole(root, service, control_server,
@@ -101,7 +101,7 @@ def test_a_control_byte_in_an_answer_refuses_it_whole(root, service, control_ser
         service.route("GET", "/items", body=items_answer([song_item(2, title=title)]))
         control_server.send('<set_ondemand cmd="dlgConfirmed"/>')
         control_server.send('<set_ondemand cmd="search" title="b"/>')
-        assert poll_until(lambda: '"type":"error"' in published(root, "dialog"))
+        assert wait_until(lambda: '"type":"error"' in published(root, "dialog"))
         assert masked(published(root, "dialog")) == dialog_file("Error", "search", "error", True)
         assert published(root, "song") == before
     assert linked_daemon.alive()
@@ -124,7 +124,7 @@ def test_a_server_error_shows_its_messages_and_keeps_both_lists(root, service, c
     service.route("GET", "/items", status=500,
                   body=error_answer("Temporary failure", "", 'Say "later" / soon'))
     control_server.send('<set_ondemand cmd="search" title="b"/>')
-    assert poll_until(lambda: '"type":"error"' in published(root, "dialog"))
+    assert wait_until(lambda: '"type":"error"' in published(root, "dialog"))
     assert masked(published(root, "dialog")) == dialog_file(
         "Error", 'server([500]: search)\\n[ Temporary failure ]\\n[ Say \\"later\\" \\/ soon ]',
         "error", True)
@@ -165,7 +165,7 @@ def test_while_off_a_search_sends_nothing_but_the_list_commands_work(root, servi
                                                                      control_server,
                                                                      linked_daemon):
     first = search_one_song(service, control_server, root)
-    assert poll_until(lambda: masked(published(root, "dialog")) == HIDDEN)
+    assert wait_until(lambda: masked(published(root, "dialog")) == HIDDEN)
 
     control_server.send('<set_ondemand status="off"/>')
     control_server.sync()

@@ -6,7 +6,7 @@ import json
 import shutil
 
 from conftest import SWITCHED_OFF, SWITCHED_ON, sent, store_tokens, switch_on
-from fakes import poll_until
+from fakes import wait_until
 from fakes.answers import (dialog, error_answer, items_answer, masked, published, song_item,
                            status)
 
@@ -20,7 +20,7 @@ def test_a_start_with_tokens_connects_and_reads_the_account(root, service, contr
     assert request.header("token") == "access-0"
     assert sent(control_server)[:5] == [
         '<set_song prefix="d" song_id="1" control="stop" />\n'] + SWITCHED_ON
-    assert poll_until(lambda: status(root)["isOriginalArtist"])
+    assert wait_until(lambda: status(root)["isOriginalArtist"])
     assert status(root)["status"] == "on"
     # The chain goes on with the playlists, which are not served yet: the
     # connecting dialog stays up.
@@ -72,7 +72,7 @@ def test_a_failed_relogin_shows_the_service_messages(root, service, control_serv
     service.route("POST", "/auth/login", status=401, body=error_answer("Wrong password"))
     control_server.send('<set_ondemand cmd="relogin" username="me" password="bad"/>')
     service.wait_for_requests(1)
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "server([401]: re-login)\n[ Wrong password ]"
     control_server.send('<set_ondemand cmd="dlgConfirmed"/>')
     control_server.sync()
@@ -121,13 +121,13 @@ def test_a_search_is_published_exactly(root, service, control_server, linked_dae
     control_server.send('<set_ondemand cmd="Search" page="1" page_size="300" title="a b"/>')
     request = service.wait_for_requests(1)[0]
     assert request.raw_query == "page=1&page_size=300&title=a%20b"
-    assert poll_until(lambda: '"id":"1"' in published(root, "song"))
+    assert wait_until(lambda: '"id":"1"' in published(root, "song"))
     songs = [expected_song(1, "Upper", "false", "A", "C", "P", "9", "R"),
              expected_song(3, 'say \\"hi\\" to a\\/b and c:\\\\d\\nnext\\ttab'),
              expected_song(4, play="")] + [expected_song(n) for n in range(10, 207)]
     assert masked(published(root, "song")) == (
         '{"updatetime":"T","songs":[' + ",".join(songs) + "]}")
-    assert poll_until(lambda: dialog(root)["isShow"] is False)
+    assert wait_until(lambda: dialog(root)["isShow"] is False)
 
 
 def test_failed_searches_keep_the_list_and_show_why(root, service, control_server, linked_daemon):
@@ -135,13 +135,13 @@ def test_failed_searches_keep_the_list_and_show_why(root, service, control_serve
     service.route("GET", "/items", body=items_answer([song_item(1)]))
     switch_on(control_server)
     control_server.send('<set_ondemand cmd="search" title="first"/>')
-    assert poll_until(lambda: '"id":"1"' in published(root, "song"))
+    assert wait_until(lambda: '"id":"1"' in published(root, "song"))
     before = published(root, "song")
 
     service.route("GET", "/items", status=500,
                   body=error_answer("Temporary failure", "Try later"))
     control_server.send('<set_ondemand cmd="search" title="second"/>')
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == (
         "server([500]: search)\n[ Temporary failure ]\n[ Try later ]")
     assert published(root, "song") == before
@@ -150,7 +150,7 @@ def test_failed_searches_keep_the_list_and_show_why(root, service, control_serve
     service.route("GET", "/items", body=items_answer([song_item(5, title="bad\x01byte")]))
     control_server.send('<set_ondemand cmd="dlgConfirmed"/>')
     control_server.send('<set_ondemand cmd="search" title="third"/>')
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "search"
     assert published(root, "song") == before
     assert linked_daemon.alive()
@@ -162,19 +162,19 @@ def test_old_search_returns_after_a_genre_search_and_clearing_works_while_off(
     service.route("GET", "/items", body=items_answer([song_item(1)]))
     switch_on(control_server)
     control_server.send('<set_ondemand cmd="search" title="plain"/>')
-    assert poll_until(lambda: '"id":"1"' in published(root, "song"))
+    assert wait_until(lambda: '"id":"1"' in published(root, "song"))
     service.route("GET", "/items", body=items_answer([song_item(2)]))
     control_server.send('<set_ondemand cmd="search" genre="7"/>')
-    assert poll_until(lambda: '"id":"2"' in published(root, "song"))
+    assert wait_until(lambda: '"id":"2"' in published(root, "song"))
     assert service.requests[1].raw_query == "genre_id=7"
     control_server.send('<set_ondemand cmd="getSongListOldSearch"/>')
-    assert poll_until(lambda: '"id":"1"' in published(root, "song"))
+    assert wait_until(lambda: '"id":"1"' in published(root, "song"))
 
     control_server.send('<set_ondemand status="off"/>')
     control_server.send('<set_ondemand cmd="getSongListOldSearch"/>')
-    assert poll_until(lambda: '"id":"1"' in published(root, "song"))
+    assert wait_until(lambda: '"id":"1"' in published(root, "song"))
     control_server.send('<set_ondemand cmd="clearSonglist"/>')
-    assert poll_until(lambda: masked(published(root, "song")) ==
+    assert wait_until(lambda: masked(published(root, "song")) ==
                       '{"updatetime":"T","songs":[]}')
 
 
@@ -186,8 +186,8 @@ def test_a_regional_refusal_switches_everything_off(root, service, control_serve
     control_server.send('<set_ondemand cmd="search" title="x"/>')
     control_server.wait_for('<set_rcs mode="normal"/>')
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
-    assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: not root.exists("/usr/local/ondemand"))
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "server([403]: search)\n[ Not in this region ]"
     assert status(root)["status"] == "off"
 

@@ -6,7 +6,7 @@ import os
 import pytest
 
 from conftest import SWITCHED_OFF, SWITCHED_ON, sent, store_tokens
-from fakes import poll_until
+from fakes import wait_until
 from fakes.answers import FEATURES_OA, dialog, error_answer, status
 
 FEATURES_NO_OA = ('<response><features><feature id="original_artist" value="0"/>'
@@ -43,7 +43,7 @@ def test_a_start_reads_the_account_features_and_rests_at_the_playlist_step(
         root, service, control_server, linked_daemon):
     store_tokens(root)
     control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
-    assert poll_until(lambda: status(root)["isOriginalArtist"])
+    assert wait_until(lambda: status(root)["isOriginalArtist"])
     # The local song needs no stop; the chain switches on once.
     assert sent(control_server) == SWITCHED_ON
     assert status(root)["status"] == "on"
@@ -58,7 +58,7 @@ def test_a_start_reads_the_account_features_and_rests_at_the_playlist_step(
     service.route("GET", "/user/account/features", body=FEATURES_NO_OA)
     control_server.send('<set_ondemand cmd="startup" pfix="l" id="5"/>')
     service.wait_for_requests(2)
-    assert poll_until(lambda: not status(root)["isOriginalArtist"])
+    assert wait_until(lambda: not status(root)["isOriginalArtist"])
     control_server.sync()
     assert len(service.requests) == 2
     assert sent(control_server) == SWITCHED_ON
@@ -75,9 +75,9 @@ def test_a_cancel_switches_off_when_the_running_step_answers(root, service, cont
     control_server.wait_for('<set_rcs mode="normal"/>')
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
     # The reset clears the dialog; the chain's last step then hides the wait.
-    assert poll_until(lambda: (dialog(root)["type"], dialog(root)["isShow"]) == ("wait", False))
+    assert wait_until(lambda: (dialog(root)["type"], dialog(root)["isShow"]) == ("wait", False))
     assert status(root)["status"] == "off"
-    assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
+    assert wait_until(lambda: not root.exists("/usr/local/ondemand"))
     control_server.sync()
     assert len(service.requests) == 1
 
@@ -89,17 +89,17 @@ def test_a_refused_account_request_ends_the_session(root, service, control_serve
                   body=error_answer("Not here", ""))
     root.write("/usr/local/ondemand/4/song.mid", b"MThd")
     control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "server([403]: account)\n[ Not here ]"
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
-    assert poll_until(lambda: not root.exists("/usr/local/ondemand"))
+    assert wait_until(lambda: not root.exists("/usr/local/ondemand"))
     assert status(root)["status"] == "off"
 
     # Another failure stops the chain where it is, with the service on, and
     # the status file says so.
     service.route("GET", "/user/account/features", status=500, body="<error/>")
     control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
-    assert poll_until(lambda: dialog(root)["message"] == "server([500]: account)")
+    assert wait_until(lambda: dialog(root)["message"] == "server([500]: account)")
     assert status(root)["status"] == "on"
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF + SWITCHED_ON
 
@@ -118,7 +118,7 @@ def test_a_refusal_that_cannot_be_read_switches_nothing_off(root, service, contr
 
     service.route("GET", "/items", status=403, body="<html>blocked")
     control_server.send('<set_ondemand cmd="search" title="x"/>')
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert dialog(root)["message"] == "search"
     assert status(root)["status"] == "on"
     assert root.exists("/usr/local/ondemand/4/song.mid")
@@ -135,7 +135,7 @@ def test_a_relogin_answer_that_cannot_be_read_ends_the_wait(root, service, contr
     service.route("POST", "/auth/login", status=code, body=body)
     control_server.send('<set_ondemand cmd="relogin" username="me" password="pw"/>')
     linked_daemon.wait_for_stderr("parse error Re-Login\n")
-    assert poll_until(lambda: dialog(root)["type"] == "error")
+    assert wait_until(lambda: dialog(root)["type"] == "error")
     assert (dialog(root)["title"], dialog(root)["message"]) == ("Error", message)
     assert not root.exists("/usr/local/olc/api_token.txt")
     assert sent(control_server) == []

@@ -5,8 +5,8 @@ from .control_server import FakeControlServer
 from .daemon import Daemon, ondemand_binary, run_ondemand
 from .music_service import FakeMusicService, Request, Route
 from .root import DeviceRoot
-from .timing import SCALE, poll_until, scaled
+from .timing import SCALE, scaled, wait_until
 from . import answers
 
 __all__ = ["Daemon", "DeviceRoot", "FakeControlServer", "FakeMusicService", "Request", "Route",
-           "SCALE", "ondemand_binary", "poll_until", "run_ondemand", "scaled"]
+           "SCALE", "ondemand_binary", "run_ondemand", "scaled", "wait_until"]

@@ -12,7 +12,7 @@ import termios
 import threading
 import time
 
-from .timing import Recorder, poll_until, scaled
+from .timing import Recorder, wait_until
 
 
 class FakeControlServer(Recorder):
@@ -82,7 +82,7 @@ class FakeControlServer(Recorder):
             time.sleep(gap)  # spacing between writes, not a synchronisation
         self._conn.sendall(data)
         self._last_write = time.monotonic()
-        drained = poll_until(lambda: self._unread_bytes() == 0, timeout)
+        drained = wait_until(lambda: self._unread_bytes() == 0, timeout)
         assert drained, f"the daemon did not read {element!r}"
 
     def send_all(self, elements, timeout=None):
@@ -114,7 +114,7 @@ class FakeControlServer(Recorder):
             pass
         self._listener.close()
         for thread in self._threads:
-            thread.join(scaled(2))
+            wait_until(lambda: not thread.is_alive(), timeout=2)
         if os.path.lexists(self.path):
             os.unlink(self.path)
 

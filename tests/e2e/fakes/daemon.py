@@ -6,7 +6,7 @@ import signal
 import subprocess
 import threading
 
-from .timing import Recorder, scaled
+from .timing import Recorder, scaled, wait_until
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 
@@ -38,6 +38,7 @@ class Daemon(Recorder):
         self.root = root
         self.args = list(args)
         self._stderr = b""
+        self._stderr_ended = False  # the reader has met the end of the pipe
         self.proc = subprocess.Popen(
             [ondemand_binary(), *self.args], env=daemon_env(root),
             stdin=subprocess.PIPE if stdin_pipe else subprocess.DEVNULL,
@@ -52,6 +53,10 @@ class Daemon(Recorder):
     # -- standard error -------------------------------------------------------
 
     def stderr_text(self):
+        """What the process wrote so far; once it has ended, all it wrote (the
+        reader thread may still hold the last bytes when the exit is seen)."""
+        if not self.alive():
+            self._drain_stderr()
         with self.changed:
             return self._stderr.decode("utf-8", "surrogateescape")
 
@@ -80,11 +85,12 @@ class Daemon(Recorder):
         return self.proc.poll() is None
 
     def wait_exit(self, timeout=None):
-        """The exit status; fails the test when the process outlives the wait."""
-        try:
-            return self.proc.wait(scaled(timeout if timeout is not None else 5))
-        except subprocess.TimeoutExpired:
-            raise AssertionError(f"ondemand {' '.join(self.args)} did not end")
+        """The exit status, once the process has ended and its standard error
+        has been read to the end; fails the test when it outlives the wait."""
+        ended = wait_until(lambda: not self.alive(), timeout)
+        assert ended, f"ondemand {' '.join(self.args)} did not end"
+        self._drain_stderr()
+        return self.proc.returncode
 
     def cpu_ticks(self):
         """User plus system time used so far, in clock ticks (/proc/PID/stat)."""
@@ -103,11 +109,9 @@ class Daemon(Recorder):
 
     def stop(self):
         """Ends the process (it has no orderly end of its own) and reaps it."""
-        if self.proc.poll() is None:
+        if self.alive():
             self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(scaled(5))
-            except subprocess.TimeoutExpired:
+            if not wait_until(lambda: not self.alive()):
                 self.proc.kill()
                 self.proc.wait()
         if self.proc.stdin:
@@ -115,8 +119,20 @@ class Daemon(Recorder):
                 self.proc.stdin.close()
             except OSError:
                 pass
-        self._reader.join(scaled(5))
-        self._log.close()
+        self._drain_stderr(must=False)
+        with self.changed:
+            self._log.close()
+
+    # -- inside -----------------------------------------------------------------
+
+    def _drain_stderr(self, must=True):
+        """Waits for the reader thread to reach the end of standard error,
+        which comes once the process and everything that shares the pipe have
+        ended; with `must`, a pipe still open then fails the test."""
+        drained = self.wait_until(lambda: self._stderr_ended)
+        if drained:
+            self._reader.join()
+        assert drained or not must, "standard error stayed open after the process ended"
 
     def _read_stderr(self):
         stream = self.proc.stderr
@@ -124,9 +140,11 @@ class Daemon(Recorder):
             chunk = os.read(stream.fileno(), 4096)
             with self.changed:
                 if not chunk:
+                    self._stderr_ended = True
                     self.changed.notify_all()
                     return
                 self._stderr += chunk
-                self._log.write(chunk)
-                self._log.flush()
+                if not self._log.closed:  # a reader outliving stop() keeps memory only
+                    self._log.write(chunk)
+                    self._log.flush()
                 self.changed.notify_all()

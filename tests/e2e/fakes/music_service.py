@@ -15,7 +15,7 @@ import time
 import urllib.parse
 from dataclasses import dataclass, field
 
-from .timing import Recorder, scaled
+from .timing import Recorder, wait_until
 
 
 @dataclass
@@ -110,7 +110,7 @@ class FakeMusicService(Recorder):
         self._closing.set()  # cuts delayed answers short
         self._server.shutdown()
         self._server.server_close()
-        self._thread.join(scaled(2))
+        wait_until(lambda: not self._thread.is_alive(), timeout=2)
         shutil.rmtree(self._certdir, ignore_errors=True)
 
     # called by the handler threads

@@ -1,5 +1,9 @@
-"""Time limits for waits, scaled for slow runs (OD_TEST_SCALE=10 under qemu)."""
+"""Time limits for waits, scaled for slow runs (OD_TEST_SCALE=10 under qemu).
 
+Every wait for an event, in the tests and in the fakes, goes through
+wait_until(), so every wait has the same scaled limit."""
+
+import contextlib
 import os
 import threading
 import time
@@ -9,22 +13,34 @@ SCALE = float(os.environ.get("OD_TEST_SCALE") or 1)
 # How long an event may take before a wait gives up, before scaling.
 DEFAULT_TIMEOUT = 5.0
 
+# How often a wait without a condition looks again.
+POLL_INTERVAL = 0.005
+
 
 def scaled(seconds):
     return seconds * SCALE
 
 
-class Deadline:
-    """A scaled time limit; remaining() is what is left of it, never negative."""
+def wait_until(check, timeout=None, condition=None):
+    """Waits until check() returns something true and returns it; once the
+    scaled timeout (DEFAULT_TIMEOUT when None) has passed, returns what the
+    last check returned.
 
-    def __init__(self, timeout):
-        self.end = time.monotonic() + scaled(DEFAULT_TIMEOUT if timeout is None else timeout)
-
-    def remaining(self):
-        return max(0.0, self.end - time.monotonic())
-
-    def passed(self):
-        return time.monotonic() >= self.end
+    With `condition`, a threading.Condition notified on every change, check
+    runs with it held and the wait sleeps until the next notification.
+    Without one, check runs again every few milliseconds: for events that
+    nothing signals, such as a file appearing or a process ending."""
+    end = time.monotonic() + scaled(DEFAULT_TIMEOUT if timeout is None else timeout)
+    with condition if condition is not None else contextlib.nullcontext():
+        while True:
+            result = check()
+            left = end - time.monotonic()
+            if result or left <= 0:
+                return result
+            if condition is not None:
+                condition.wait(left)
+            else:
+                time.sleep(min(POLL_INTERVAL, left))
 
 
 class Recorder:
@@ -33,28 +49,7 @@ class Recorder:
     def __init__(self):
         self.changed = threading.Condition()
 
-    def notify(self):
-        with self.changed:
-            self.changed.notify_all()
-
     def wait_until(self, check, timeout=None):
-        """Waits until check() returns something true and returns it; None when
-        the scaled timeout passes first. check runs with the condition held."""
-        deadline = Deadline(timeout)
-        with self.changed:
-            while True:
-                result = check()
-                if result or deadline.passed():
-                    return result
-                self.changed.wait(deadline.remaining())
-
-
-def poll_until(check, timeout=None, interval=0.005):
-    """For events that nothing signals (a file appearing, bytes leaving a socket
-    queue): checks again every few milliseconds until true or timed out."""
-    deadline = Deadline(timeout)
-    while True:
-        result = check()
-        if result or deadline.passed():
-            return result
-        time.sleep(interval)
+        """wait_until() on this recorder's changes; check runs with the
+        condition held."""
+        return wait_until(check, timeout, self.changed)
