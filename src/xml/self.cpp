@@ -1,7 +1,7 @@
 #include "xml/self.h"
 
-#include "common/str.h"
 #include "base/debug.h"
+#include "common/str.h"
 
 int self_parse(const xml_element* element, Self& out) {
     if (!element->name.empty()) {
