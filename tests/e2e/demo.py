@@ -16,11 +16,10 @@ from dataclasses import dataclass, field
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from fakes import (Daemon, DeviceRoot, FakeControlServer, FakeMusicService,  # noqa: E402
-                   ondemand_binary, wait_until, run_ondemand)
+                   ondemand_binary, run_ondemand)
 from fakes.answers import (FEATURES_OA, LOGIN_OK, error_answer, items_answer,  # noqa: E402
                            song_item)
-
-CTRL = "/usr/local/www/ctrl"
+from fakes.published import CTRL_DIR, wait_for_file  # noqa: E402
 
 
 # -- steps --------------------------------------------------------------------
@@ -62,9 +61,9 @@ class ShowFiles:
 
     def run(self, s):
         s.control.sync()  # the files of the last element's handling are written
-        for name in self.names or s.root.listdir(CTRL):
-            text = s.root.read(f"{CTRL}/{name}")
-            s.out(f"{CTRL}/{name}:")
+        for name in self.names or s.root.listdir(CTRL_DIR):
+            text = s.root.read(f"{CTRL_DIR}/{name}")
+            s.out(f"{CTRL_DIR}/{name}:")
             s.out(indent(json.dumps(json.loads(text), indent=2, ensure_ascii=False)))
 
 
@@ -83,16 +82,13 @@ class Route:
 
 @dataclass
 class AwaitFile:
-    """Waits until a published file holds `text` (answers arrive later than
-    the element that asked for them)."""
+    """Waits until the published file `name` ("song", "status" ...) holds
+    `text` (answers arrive later than the element that asked for them)."""
     name: str
     text: str
 
     def run(self, s):
-        path = f"{CTRL}/{self.name}"
-        found = wait_until(lambda: s.root.exists(path) and self.text in s.root.read(path),
-                           timeout=15)
-        assert found, f"{path} never held {self.text!r}"
+        wait_for_file(s.root, self.name, lambda text: self.text in text, timeout=15)
 
 
 @dataclass
@@ -180,18 +176,18 @@ SESSION = [
     Say("With the stored tokens, the start command logs the session in "
         "(the start-up chain reads the account, then waits for the playlist steps)"),
     Send('<set_ondemand cmd="ondemandStart" pfix="d" id="1"/>', answers=4),
-    AwaitFile("ondemand_status.json", '"isOriginalArtist":true'),
+    AwaitFile("status", '"isOriginalArtist":true'),
     ShowRequests(),
     ShowFiles(["ondemand_status.json", "ondemand_dialog.json"]),
     Say("A search fills the song list"),
     Send('<set_ondemand cmd="search" page="1" page_size="20" title="piano"/>'),
-    AwaitFile("ondemand_song.json", "Clair de Lune"),
+    AwaitFile("song", "Clair de Lune"),
     ShowRequests(),
     ShowFiles(["ondemand_song.json", "ondemand_dialog.json"]),
     Say("A failing search keeps the list and shows the service's message"),
     Route("GET", "/items", 500, error_answer("Search is resting")),
     Send('<set_ondemand cmd="search" title="organ"/>'),
-    AwaitFile("ondemand_dialog.json", '"type":"error"'),
+    AwaitFile("dialog", '"type":"error"'),
     ShowFiles(["ondemand_dialog.json"]),
     Send('<set_ondemand cmd="dlgConfirmed"/>'),
     Say("The instrument goes to standby: the service is switched off"),

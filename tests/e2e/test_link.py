@@ -10,6 +10,7 @@ import pytest
 from conftest import REGISTRATION, SWITCHED_OFF, SWITCHED_ON
 from fakes import FakeControlServer, wait_until
 from fakes.daemon import daemon_env, ondemand_binary
+from fakes.published import file_path
 
 # A server that reconnects would do so well within this time.
 NO_RECONNECT_WINDOW = 3.0
@@ -136,7 +137,7 @@ def assert_no_reconnect_and_idle(root, daemon):
 def test_a_missing_control_server_leaves_the_daemon_running_unlinked(root, start_daemon):
     daemon = start_daemon()
     # The status file is written after the link was tried.
-    assert wait_until(lambda: root.exists("/usr/local/www/ctrl/ondemand_status.json"))
+    assert wait_until(lambda: root.exists(file_path("status")))
     assert_no_reconnect_and_idle(root, daemon)
 
 

@@ -8,7 +8,8 @@ import os
 import pytest
 
 from fakes import scaled, wait_until
-from fakes.answers import LOGIN_OK, dialog, error_answer, items_answer, song_item, status
+from fakes.answers import LOGIN_OK, error_answer, items_answer, song_item
+from fakes.published import dialog, status, wait_for_dialog
 from fakes.timing import DEFAULT_TIMEOUT
 
 
@@ -98,7 +99,7 @@ def test_a_redirect_reports_the_status_of_the_last_answer(root, music_service, c
     music_service.route("GET", "/elsewhere", status=500, body=error_answer("Moved and failed"))
     search(control_server, "x")
     assert [r.path for r in music_service.wait_for_requests(2)] == ["/items", "/elsewhere"]
-    assert wait_until(lambda: dialog(root)["type"] == "error")
+    wait_for_dialog(root, type="error")
     assert dialog(root)["message"] == "server([500]: search)\n[ Moved and failed ]"
 
 
@@ -115,7 +116,7 @@ def test_a_status_line_split_between_two_reads_is_still_read(root, control_serve
                     "printf 'TP/1.1 404 Not Found\\r\\n< Content-Type: text/xml\\r\\n' >&2\n"
                     "printf '<error><message>No such song</message></error>'\n")
     search(control_server, "x")
-    assert wait_until(lambda: dialog(root)["type"] == "error")
+    wait_for_dialog(root, type="error")
     assert dialog(root)["message"] == "server([404]: search)\n[ No such song ]"
 
 
@@ -131,7 +132,7 @@ def test_a_time_out_is_shown_at_once_and_the_answer_follows(root, control_server
                     "done\n"
                     "exit 28\n")
     search(control_server, "x")
-    assert wait_until(lambda: dialog(root)["message"] == "Connection timed out")
+    wait_for_dialog(root, message="Connection timed out")
     shown = dialog(root)
     assert (shown["type"], shown["title"]) == ("error", "Error")
     # The request is still outstanding until curl ends.

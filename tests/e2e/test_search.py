@@ -7,7 +7,8 @@ import pytest
 
 from conftest import switch_on
 from fakes import wait_until, scaled
-from fakes.answers import error_answer, items_answer, masked, published, song_item
+from fakes.answers import error_answer, items_answer, song_item
+from fakes.published import masked, published
 
 
 @pytest.fixture

@@ -7,8 +7,8 @@ import shutil
 
 from conftest import SWITCHED_OFF, SWITCHED_ON, sent, store_tokens, switch_on
 from fakes import wait_until
-from fakes.answers import (dialog, error_answer, items_answer, masked, published, song_item,
-                           status)
+from fakes.answers import error_answer, items_answer, song_item
+from fakes.published import dialog, masked, published, status
 
 
 def test_a_start_with_tokens_connects_and_reads_the_account(root, service, control_server,

@@ -7,7 +7,8 @@ import pytest
 
 from conftest import SWITCHED_OFF, SWITCHED_ON, sent, store_tokens
 from fakes import wait_until
-from fakes.answers import FEATURES_OA, dialog, error_answer, status
+from fakes.answers import FEATURES_OA, error_answer
+from fakes.published import dialog, status, wait_for_dialog, wait_for_status
 
 FEATURES_NO_OA = ('<response><features><feature id="original_artist" value="0"/>'
                   '<feature id="other" value="1"/></features></response>')
@@ -43,7 +44,7 @@ def test_a_start_reads_the_account_features_and_rests_at_the_playlist_step(
         root, service, control_server, linked_daemon):
     store_tokens(root)
     control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
-    assert wait_until(lambda: status(root)["isOriginalArtist"])
+    wait_for_status(root, isOriginalArtist=True)
     # The local song needs no stop; the chain switches on once.
     assert sent(control_server) == SWITCHED_ON
     assert status(root)["status"] == "on"
@@ -58,7 +59,7 @@ def test_a_start_reads_the_account_features_and_rests_at_the_playlist_step(
     service.route("GET", "/user/account/features", body=FEATURES_NO_OA)
     control_server.send('<set_ondemand cmd="startup" pfix="l" id="5"/>')
     service.wait_for_requests(2)
-    assert wait_until(lambda: not status(root)["isOriginalArtist"])
+    wait_for_status(root, isOriginalArtist=False)
     control_server.sync()
     assert len(service.requests) == 2
     assert sent(control_server) == SWITCHED_ON
@@ -75,7 +76,7 @@ def test_a_cancel_switches_off_when_the_running_step_answers(root, service, cont
     control_server.wait_for('<set_rcs mode="normal"/>')
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
     # The reset clears the dialog; the chain's last step then hides the wait.
-    assert wait_until(lambda: (dialog(root)["type"], dialog(root)["isShow"]) == ("wait", False))
+    wait_for_dialog(root, type="wait", isShow=False)
     assert status(root)["status"] == "off"
     assert wait_until(lambda: not root.exists("/usr/local/ondemand"))
     control_server.sync()
@@ -89,7 +90,7 @@ def test_a_refused_account_request_ends_the_session(root, service, control_serve
                   body=error_answer("Not here", ""))
     root.write("/usr/local/ondemand/4/song.mid", b"MThd")
     control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
-    assert wait_until(lambda: dialog(root)["type"] == "error")
+    wait_for_dialog(root, type="error")
     assert dialog(root)["message"] == "server([403]: account)\n[ Not here ]"
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
     assert wait_until(lambda: not root.exists("/usr/local/ondemand"))
@@ -99,7 +100,7 @@ def test_a_refused_account_request_ends_the_session(root, service, control_serve
     # the status file says so.
     service.route("GET", "/user/account/features", status=500, body="<error/>")
     control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
-    assert wait_until(lambda: dialog(root)["message"] == "server([500]: account)")
+    wait_for_dialog(root, message="server([500]: account)")
     assert status(root)["status"] == "on"
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF + SWITCHED_ON
 
@@ -118,7 +119,7 @@ def test_a_refusal_that_cannot_be_read_switches_nothing_off(root, service, contr
 
     service.route("GET", "/items", status=403, body="<html>blocked")
     control_server.send('<set_ondemand cmd="search" title="x"/>')
-    assert wait_until(lambda: dialog(root)["type"] == "error")
+    wait_for_dialog(root, type="error")
     assert dialog(root)["message"] == "search"
     assert status(root)["status"] == "on"
     assert root.exists("/usr/local/ondemand/4/song.mid")
@@ -135,7 +136,7 @@ def test_a_relogin_answer_that_cannot_be_read_ends_the_wait(root, service, contr
     service.route("POST", "/auth/login", status=code, body=body)
     control_server.send('<set_ondemand cmd="relogin" username="me" password="pw"/>')
     linked_daemon.wait_for_stderr("parse error Re-Login\n")
-    assert wait_until(lambda: dialog(root)["type"] == "error")
+    wait_for_dialog(root, type="error")
     assert (dialog(root)["title"], dialog(root)["message"]) == ("Error", message)
     assert not root.exists("/usr/local/olc/api_token.txt")
     assert sent(control_server) == []

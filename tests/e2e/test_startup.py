@@ -1,14 +1,9 @@
 """What the daemon finds and leaves on the device when it starts."""
 
-import json
 import os
-import re
 
 from conftest import REGISTRATION
-
-PUBLISHED = sorted(f"ondemand_{name}.json" for name in (
-    "status", "dialog", "song", "queuelist", "playlist", "presetPlaylist",
-    "recommendPlaylist", "playmanager"))
+from fakes.published import AT_START, FILE_NAMES, masked, published, published_json
 
 
 def test_downloads_of_an_earlier_run_are_removed(root, control_server, start_daemon):
@@ -38,12 +33,8 @@ def test_the_initial_state_is_published(root, control_server, start_daemon):
     start_daemon()
     control_server.wait_for_count(2)
     control_server.sync()
-    ctrl = "/usr/local/www/ctrl"
-    assert root.listdir(ctrl) == PUBLISHED
-    assert re.fullmatch(
-        r'\{"updatetime":\d+,"status":"off","gratis":true,"isStaging":false,'
-        r'"isOriginalArtist":false,"genres":\[\],"download":0\}',
-        root.read(f"{ctrl}/ondemand_status.json"))
-    assert re.fullmatch(r'\{"updatetime":"\d+","songs":\[\]\}', root.read(f"{ctrl}/ondemand_song.json"))
-    for name in PUBLISHED:
-        json.loads(root.read(f"{ctrl}/{name}"))
+    assert root.listdir("/usr/local/www/ctrl") == FILE_NAMES
+    for name in ("status", "song"):
+        assert masked(published(root, name)) == AT_START[name], name
+    for name in AT_START:
+        published_json(root, name)  # each one valid JSON
