@@ -1,11 +1,15 @@
 """The state files of the web interface as the running daemon publishes them:
-all eight from start-up on, byte-exact, with their write times, and never
-left half-written."""
+all eight from start-up on, byte-exact, with their write times, never left
+half-written, and a daemon that goes on when they cannot be written."""
 
+import json
 import os
+import shutil
 import time
 
+from conftest import store_tokens, switch_on
 from fakes import wait_until
+from fakes.answers import items_answer, song_item
 from fakes.published import AT_START, FILE_NAMES, NAMES, masked, published, write_time
 
 
@@ -65,3 +69,21 @@ def test_a_blocked_file_keeps_its_old_text_and_the_others_go_on(root, control_se
     assert os.listdir(os.path.join(root.ctrl_dir, "ondemand_song.json.wk")) == []
     assert masked(published(root, "status")) == AT_START["status"]
 
+
+def test_an_unwritable_publishing_folder_leaves_the_daemon_running(root, service, control_server,
+                                                                   start_daemon):
+    shutil.rmtree(root.ctrl_dir)
+    root.write("/usr/local/www/ctrl", "not a folder")
+    store_tokens(root)
+    service.route("GET", "/items", body=items_answer([song_item(1)]))
+    daemon = start_daemon()
+    control_server.wait_for_count(2)
+    switch_on(control_server)
+    control_server.send('<set_ondemand cmd="search" title="x"/>')
+    service.wait_for_requests(1)
+    control_server.send('<rcs status="to_standby"/>')
+    control_server.wait_for('<set_rcs mode="normal"/>')
+    assert daemon.alive()
+    daemon.wait_for_stderr(f"json: cannot write {root.ctrl_dir}/ondemand_song.json\n")
+    assert root.read("/usr/local/www/ctrl") == "not a folder"
+    assert json.dumps(root.listdir("/usr/local/www")) == '["ctrl"]'
