@@ -727,11 +727,14 @@ int rvx_Count() {
 namespace {
 
 // Reads and drops what the pipe holds; false once it has reached its end.
+// A writer that never pauses gives the caller back its deadline check after
+// a bounded number of reads.
 bool discard_output(int fd) {
     char scratch[4096];
-    for (;;) {
+    for (int reads = 0; reads < DRAIN_CHUNKS;) {
         ssize_t n = read(fd, scratch, sizeof scratch);
         if (n > 0) {
+            ++reads;
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -739,6 +742,7 @@ bool discard_output(int fd) {
         }
         return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     }
+    return true;
 }
 
 // Drops the child's output until every writer has closed the pipe or the

@@ -770,8 +770,10 @@ TEST_F(RvxTest, ExecWaitKillsAndReapsAtTheDeadlineWithWhatTheProgramStarted) {
     EXPECT_EQ(
         exec_wait({"/bin/sh", "-c", "sleep 30 & echo $! > \"$0\"; wait", pid_file}, scaled(300)),
         -1);
-    // A program that closed its output but runs on is bounded the same way.
+    // A program that closed its output but runs on, or one that writes
+    // without pause, is bounded the same way.
     EXPECT_EQ(exec_wait({"/bin/sh", "-c", "exec >/dev/null 2>&1; sleep 30"}, scaled(300)), -1);
+    EXPECT_EQ(exec_wait({"/usr/bin/yes"}, scaled(300)), -1);
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     EXPECT_LT(took.count(), scaled(5000));
     EXPECT_TRUE(no_children());
