@@ -74,6 +74,30 @@ void split(std::string s, std::vector<std::string>& out, const std::string& sep)
     out.push_back(s.substr(pos));
 }
 
+std::string xml_attribute(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 bool iequals(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {
         return false;

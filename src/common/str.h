@@ -26,6 +26,10 @@ void tolower(std::string& s);
 // pieces between separators are dropped; the last piece is always appended.
 void split(std::string s, std::vector<std::string>& out, const std::string& sep);
 
+// The text as an XML attribute value: &, <, > and " as entities; any other
+// text unchanged.
+std::string xml_attribute(const std::string& text);
+
 // Case-insensitive comparison of two ASCII texts.
 bool iequals(const std::string& a, const std::string& b);
 

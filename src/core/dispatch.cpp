@@ -1,8 +1,10 @@
 #include "core/dispatch.h"
 
+#include "catalogue/queue.h"
 #include "catalogue/search.h"
 #include "common/common.h"
 #include "common/str.h"
+#include "player/download.h"
 #include "player/playback.h"
 #include "service/login.h"
 #include "service/status.h"
@@ -70,8 +72,8 @@ const std::vector<Command> COMMANDS = {
      [](Args a) { do_search(a[0], a[1], a[2], a[3], a[4], a[5]); }},
     {"getSongListOldSearch", {}, [](Args) { do_getSongListOldSearch(); }},
     {"genres", {}, nullptr},
-    {"downloadurl", {"id"}, nullptr},
-    {"download", {"id"}, nullptr},
+    {"downloadurl", {"id"}, [](Args a) { do_downloadurl(a[0]); }},
+    {"download", {"id"}, [](Args a) { do_download(a[0]); }},
     {"playlists", {}, nullptr},
     {"playlist", {"id"}, nullptr},
     {"addPreparePlaylist", {"id"}, nullptr},
@@ -81,24 +83,26 @@ const std::vector<Command> COMMANDS = {
     {"updatePlaylist", {"id", "name", "items", "sort", "ctrl"}, nullptr},
     {"addToPlaylist", {"id", "item_id"}, nullptr},
     {"rmvFromPlaylist", {}, ignore},
-    {"queueList", {}, nullptr},
-    {"quickPlayQueue", {"category", "songId"}, nullptr},
-    {"addQueueTop", {"songId"}, nullptr},
-    {"addQueueBtm", {"songId"}, nullptr},
-    {"rmvQueueSong", {"display_order"}, nullptr},
-    {"sortQueue", {"beforeIndex", "afterIndex"}, nullptr},
+    {"queueList", {}, [](Args) { setting_queuelist(); }},
+    {"quickPlayQueue", {"category", "songId"}, [](Args a) { quickPlayQueueSong(a[0], a[1]); }},
+    {"addQueueTop", {"songId"}, [](Args a) { addSongToQueueTop(a[0]); }},
+    {"addQueueBtm", {"songId"}, [](Args a) { addSongToQueueBtm(a[0]); }},
+    {"rmvQueueSong", {"display_order"}, [](Args a) { rmvSongToQueue(a[0]); }},
+    {"sortQueue", {"beforeIndex", "afterIndex"}, [](Args a) { sortQueue(a[0], a[1]); }},
     {"presetPlaylist", {"playlistID"}, nullptr},
     {"historySongs", {}, nullptr},
     {"recommendSong", {}, nullptr},
     {"recommendPlaylist", {}, nullptr},
     {"clearSonglist", {}, [](Args) { do_clearSonglist(); }},
-    {"ondemandPlaySong", {"category", "playSongIndex", "playlistID"}, nullptr},
-    {"ondemandSongCtrl", {"control"}, nullptr},
+    {"ondemandPlaySong",
+     {"category", "playSongIndex", "playlistID"},
+     [](Args a) { do_playSong(a[0], a[1], a[2]); }},
+    {"ondemandSongCtrl", {"control"}, [](Args a) { do_songCtrl(a[0]); }},
     {"play", {}, ignore},
     {"pause", {}, [](Args) { do_pause(); }},
-    {"frsffsEnd", {"ctrl"}, nullptr},
+    {"frsffsEnd", {"ctrl"}, [](Args a) { do_frsffsEnd(a[0]); }},
     {"setTime", {"time"}, [](Args a) { do_setTime(a[0]); }},
-    {"setRepeat", {"type"}, nullptr},
+    {"setRepeat", {"type"}, [](Args a) { do_setRepeat(a[0]); }},
     {"dlgConfirmed", {}, [](Args) { do_dlgConfirmed(); }},
     {"ondemandStart", {"pfix", "id"}, [](Args a) { do_ondemandStart(a[0], a[1]); }},
     {"ondemandStop", {"usb_status"}, [](Args a) { do_ondemandStop(a[0]); }},
@@ -152,8 +156,7 @@ void on_network_ifsetting(const xml_element* element) {
 
 void on_seq(const xml_element* element) {
     set_seq_status(xml_attr(element, "status"));
-    // The position in "time" is taken up here once play sessions are
-    // recorded; until then a report with or without it only sets the state.
+    set_seq_time(xml_attr(element, "time"));
 }
 
 void on_rcs(const xml_element* element) {

@@ -89,7 +89,7 @@ void serve_waiting() {
         }
         debug_printf("curl: a waiting request could not be started\n");
         if (next.callback) {
-            next.callback(-1, next.output, next.user);
+            next.callback(next.output.empty() ? -1 : CURL_DOWNLOAD_FAILED, next.output, next.user);
         }
         if (count_ >= CURL_MAX_RUNNING) {
             return;
@@ -103,7 +103,8 @@ int wait_event(rvx_st_io* io, int result) {
     if (request != nullptr) {
         request->stderr_reader->finish();
         if (request->callback) {
-            int status = result != 0 ? -1 : request->status;
+            bool download = !request->output.empty();
+            int status = result == 0 ? request->status : download ? CURL_DOWNLOAD_FAILED : -1;
             request->callback(status, request->output.empty() ? request->body : request->output,
                               request->user);
         }

@@ -8,12 +8,18 @@
 #include <vector>
 
 // status: the last HTTP status read, or -1 when curl failed or no answer was
-// seen; text: the body, or the output path of a download.
+// seen (a failed download: CURL_DOWNLOAD_FAILED); text: the body, or the
+// output path of a download.
 using RequestCallback = std::function<void(int status, const std::string& text, void* user)>;
 
 constexpr int CURL_GET = 0;
 constexpr int CURL_POST = 1;
 constexpr int CURL_MAX_RUNNING = 5;
+// The status of a download whose run failed (curl ended with an error, for
+// example when the connection was cut mid-file, or it could not be started
+// when its turn came). Never -1, which counts as success: a partial file must
+// not be taken for a whole one.
+constexpr int CURL_DOWNLOAD_FAILED = 0;
 
 struct WaitingRequest {
     std::string url;

@@ -5,6 +5,7 @@
 #include "common/paths.h"
 #include "common/str.h"
 #include "link/rcs_sock.h"
+#include "player/ondemandPlayer.h"
 #include "player/playback.h"
 #include "service/answer.h"
 #include "service/login.h"
@@ -62,15 +63,6 @@ void switch_off() {
     fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
     initDLlist();
     json_make_init();
-}
-
-// What the sequencer is told once a loaded song is ready.
-void send_play_or_pause() {
-    if (get_next_control_status() != 0) {
-        rcssock_send("<set_seq status=\"pause\"/>\n");
-    } else {
-        rcssock_send("<set_seq status=\"play\"/>\n");
-    }
 }
 
 } // namespace
@@ -188,7 +180,10 @@ void set_seq_status(const char* status) {
                 setRcsModeNormal();
             }
             // The first "play" after a load opens the play session.
-            set_played_song(true);
+            if (!is_played_song()) {
+                set_played_song(true);
+                do_play(getOndemandPlayManager().playSong.id);
+            }
         } else if (str::iequals(status, "pause")) {
             next = SEQ_PAUSE;
         } else if (str::iequals(status, "stop")) {
@@ -204,20 +199,33 @@ void set_seq_status(const char* status) {
         } else if (str::iequals(status, "load")) {
             next = previous == SEQ_FFS ? SEQ_FFS : SEQ_LOAD;
         } else if (str::iequals(status, "nosong")) {
-            // After a fast forward to the end the state stays: the song is
-            // to be loaded again, not ended (its load message needs the
-            // downloaded contents, which are not kept yet).
+            // After a fast forward to the end the song is loaded again, not
+            // ended.
             next = previous == SEQ_FFS ? SEQ_FFS : SEQ_NOSONG;
+            if (next == SEQ_FFS) {
+                do_load(getOndemandPlayManager().playSong.id);
+            }
         } else if (str::iequals(status, "ffs")) {
             set_next_control_status(previous == SEQ_PLAY ? 0 : 1);
             next = SEQ_FFS;
         }
         set_seq_status_value(next);
     }
-    if (get_seq_status() == SEQ_NOSONG && !isNextSong()) {
-        // Without a next song the last song stays loaded, paused.
-        set_next_control_status(1);
-        json_make_playmanager_info();
+    if (get_seq_status() == SEQ_NOSONG) {
+        if (isNextSong()) {
+            ondemandPlaySongSetup();
+        } else {
+            // Without a next song the last song stays loaded, paused.
+            set_next_control_status(1);
+            ondemandSetLastSong();
+            json_make_playmanager_info();
+        }
+    }
+}
+
+void set_seq_time(const char* time) {
+    if (get_status() != 0 && time != nullptr) {
+        session_note_position(strtoull(time, nullptr, 10));
     }
 }
 

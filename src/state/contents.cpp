@@ -11,7 +11,6 @@
 #include <vector>
 
 // Shortens the wait for unzip; for tests.
-void contents_set_unzip_timeout_ms(int ms);
 
 namespace {
 
@@ -154,4 +153,8 @@ bool isImageFile(const std::string& path) {
     size_t slash = path.rfind('/');
     return path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, "image") ==
            0;
+}
+
+void contents_forget(uint64_t id) {
+    contents_.erase(id);
 }

@@ -5,6 +5,7 @@ namespace {
 std::string m_session_id;
 int m_maxTime_sec = 0;
 bool isPlayedSong = false;
+uint64_t seq_time_msec_ = 0;
 
 } // namespace
 
@@ -26,4 +27,21 @@ bool is_played_song() {
 
 void set_played_song(bool played) {
     isPlayedSong = played;
+}
+
+void session_start(const std::string& id) {
+    m_session_id = id;
+    m_maxTime_sec = 0;
+}
+
+void session_note_position(uint64_t msec) {
+    seq_time_msec_ = msec;
+    uint64_t seconds = msec / 1000;
+    if (seconds > static_cast<uint64_t>(m_maxTime_sec)) {
+        m_maxTime_sec = seconds > INT32_MAX ? INT32_MAX : static_cast<int>(seconds);
+    }
+}
+
+uint64_t seq_time_msec() {
+    return seq_time_msec_;
 }

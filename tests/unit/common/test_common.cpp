@@ -62,6 +62,12 @@ TEST(Str, CaseAndHexHelpers) {
     EXPECT_EQ(xtoc(0), '0');
 }
 
+TEST(Str, XmlAttributeEscapesOnlyWhatWouldBreakOrExtendTheElement) {
+    EXPECT_EQ(str::xml_attribute("/usr/local/ondemand/7/Song 1.MID"),
+              "/usr/local/ondemand/7/Song 1.MID");
+    EXPECT_EQ(str::xml_attribute("a\"/><x y=\"&<z>'"), "a&quot;/&gt;&lt;x y=&quot;&amp;&lt;z&gt;'");
+}
+
 TEST(Str, SystemTimeIsMicrosecondsSinceTheEpoch) {
     // 64-bit all the way, also where long is 32 bits wide.
     long long before = static_cast<long long>(time(nullptr)) * 1000000LL;

@@ -1,5 +1,8 @@
 #include "player/progress.h"
 #include "state/playManager.h"
+#include "support/temp_root.h"
+#include "support/wait.h"
+#include "ui/dialog.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -35,4 +38,23 @@ TEST(Progress, FiguresAreSplitBetweenPlayAndNextSong) {
     }
     EXPECT_EQ(taken(), (std::vector<std::string>{"2", "3", "4", "5", "6"}));
     ondemandInitManager();
+}
+
+TEST(Progress, TheTimerShowsTheOldestFigureAndRunsOnlyWhenStarted) {
+    TempRoot root;
+    fs::mk_dir(root.path() + "/usr/local/www/ctrl");
+    started_progress_timer();
+    ASSERT_TRUE(is_started_progress_timer());
+    progress_put("33.3");
+    progress_put("50.0");
+    ASSERT_TRUE(run_until([] { return getDialogInfo().perProg == "33.3"; }));
+    ASSERT_TRUE(run_until([] { return getDialogInfo().perProg == "50.0"; }));
+    stopped_progress_timer();
+    EXPECT_FALSE(is_started_progress_timer());
+    // Stopped, it leaves the figures queued and the dialog as it is.
+    progress_put("60.0");
+    EXPECT_EQ(rvx_Selects(300), 0);
+    EXPECT_EQ(getDialogInfo().perProg, "50.0");
+    std::string figure;
+    EXPECT_TRUE(progress_take(figure));
 }

@@ -14,9 +14,6 @@
 #include <unistd.h>
 #include <vector>
 
-// Defined with the module; lets a test wait less than the real limit.
-void contents_set_unzip_timeout_ms(int ms);
-
 namespace {
 
 // Writes a zip archive. Each entry is "name=data" for a file or
