@@ -6,6 +6,7 @@
 #include "support/wait.h"
 
 #include <algorithm>
+#include <map>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -309,11 +310,18 @@ TEST_F(CurlQueue, RequestFromACallbackStartsAheadOfTheWaitingOnes) {
 TEST_F(CurlQueue, FailuresAndDownloads) {
     submit("fail-now");
     submit("https://cdn/file", "/out/path");
-    ASSERT_TRUE(run_until([&] { return answered.size() == 2; }));
-    EXPECT_EQ(statuses[0], -1);
-    EXPECT_EQ(answered[1], "https://cdn/file");
-    EXPECT_EQ(texts[1], "/out/path");
-    EXPECT_EQ(statuses[1], 201);
+    // A download whose run fails (a transfer cut mid-file) is never reported
+    // as -1, which would count as success.
+    submit("https://cdn/fail", "/out/partial");
+    ASSERT_TRUE(run_until([&] { return answered.size() == 3; }));
+    std::map<std::string, std::pair<int, std::string>> by_url;
+    for (size_t i = 0; i < answered.size(); ++i) {
+        by_url[answered[i]] = {statuses[i], texts[i]};
+    }
+    EXPECT_EQ(by_url["fail-now"].first, -1);
+    EXPECT_EQ(by_url["https://cdn/file"], std::make_pair(201, std::string("/out/path")));
+    EXPECT_EQ(by_url["https://cdn/fail"],
+              std::make_pair(CURL_DOWNLOAD_FAILED, std::string("/out/partial")));
 }
 
 TEST_F(CurlQueue, AQueuedRequestThatCannotStartIsAnsweredAndTheNextOneStarts) {
