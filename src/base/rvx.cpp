@@ -163,6 +163,13 @@ void close_stream(rvx_st_io* io) {
     std::string().swap(io->output);
 }
 
+// 0 for a clean exit, else the exit status, or 128 plus the signal number.
+int exit_result(int status) {
+    return WIFEXITED(status)     ? WEXITSTATUS(status)
+           : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                 : -1;
+}
+
 // True when the child is gone, with *result as the wait callback receives it.
 bool reap(pid_t pid, int* result) {
     int status = 0;
@@ -171,10 +178,7 @@ bool reap(pid_t pid, int* result) {
         return false;
     }
     // Not ours (done < 0): another waitpid() in the process took the status.
-    *result = done < 0              ? -1
-              : WIFEXITED(status)   ? WEXITSTATUS(status)
-              : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                    : -1;
+    *result = done < 0 ? -1 : exit_result(status);
     return true;
 }
 
@@ -425,6 +429,57 @@ bool set_nonblocking(int fd) {
     _exit(127);
 }
 
+// Starts the program with standard input from /dev/null and `out` and `err`
+// as its standard output and error (the caller closes its copies). With
+// `own_group` the child leads a process group of its own, so that a kill can
+// reach whatever it starts. The pid, or -1 when it could not be started;
+// errno then tells why.
+pid_t spawn(char* const argv[], int out, int err, bool own_group) {
+    int report[2] = {-1, -1};
+    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (in < 0 || pipe2(report, O_CLOEXEC) != 0) {
+        close_if_open(in);
+        return -1;
+    }
+    // Blocked until the child has reset its handlers, so that no signal runs
+    // the parent's handler in the child.
+    sigset_t all;
+    sigset_t saved;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, &saved);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (own_group) {
+            setpgid(0, 0);
+        }
+        run_child(argv, in, out, err, report[1]);
+    }
+    // Both sides set the group: whichever runs first wins.
+    if (pid > 0 && own_group) {
+        setpgid(pid, pid);
+    }
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
+    close(in);
+    close(report[1]);
+
+    // The report pipe closes on a successful exec and carries errno otherwise.
+    int failure = 0;
+    if (pid > 0) {
+        ssize_t n = 0;
+        do {
+            n = read(report[0], &failure, sizeof failure);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) {
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            pid = -1;
+            errno = failure;
+        }
+    }
+    close(report[0]);
+    return pid;
+}
+
 } // namespace
 
 int rvx_Selects(int timeout_ms) {
@@ -638,53 +693,23 @@ rvx_st_io* rvx_Exec_WithStderr(char* const argv[]) {
     }
     int out[2] = {-1, -1};
     int err[2] = {-1, -1};
-    int report[2] = {-1, -1};
-    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (in < 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 ||
-        pipe2(report, O_CLOEXEC) != 0 || !set_nonblocking(out[0]) || !set_nonblocking(err[0])) {
-        for (int fd : {in, out[0], out[1], err[0], err[1], report[0], report[1]}) {
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 || !set_nonblocking(out[0]) ||
+        !set_nonblocking(err[0])) {
+        for (int fd : {out[0], out[1], err[0], err[1]}) {
             close_if_open(fd);
         }
         return nullptr;
     }
     auto* child = new (std::nothrow) Child(out[0], err[0]);
-
-    // Blocked until the child has reset its handlers, so that no signal runs
-    // the parent's handler in the child.
-    sigset_t all;
-    sigset_t saved;
-    sigfillset(&all);
-    sigprocmask(SIG_SETMASK, &all, &saved);
-    pid_t pid = child != nullptr ? fork() : -1;
-    if (pid == 0) {
-        run_child(argv, in, out[1], err[1], report[1]);
-    }
-    sigprocmask(SIG_SETMASK, &saved, nullptr);
-    for (int fd : {in, out[1], err[1], report[1]}) {
-        close(fd);
-    }
-
-    // The report pipe closes on a successful exec and carries errno otherwise.
-    int failure = 0;
-    if (pid > 0) {
-        ssize_t n = 0;
-        do {
-            n = read(report[0], &failure, sizeof failure);
-        } while (n < 0 && errno == EINTR);
-        if (n > 0) {
-            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-            pid = -1;
-        }
-    }
-    close(report[0]);
+    pid_t pid = child != nullptr ? spawn(argv, out[1], err[1], false) : -1;
+    close(out[1]);
+    close(err[1]);
     if (pid < 0) {
+        int failure = errno;
         close(out[0]);
         close(err[0]);
         delete child;
-        if (failure != 0) {
-            errno = failure;
-        }
+        errno = failure;
         return nullptr;
     }
     child->pid = pid;
@@ -792,54 +817,15 @@ int rvx_Exec_Wait(char* const argv[], int timeout_ms) {
     }
     int64_t deadline = now_ms() + std::max(timeout_ms, 0);
     int out[2] = {-1, -1};
-    int report[2] = {-1, -1};
-    int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (in < 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(report, O_CLOEXEC) != 0 ||
-        !set_nonblocking(out[0])) {
-        for (int fd : {in, out[0], out[1], report[0], report[1]}) {
-            close_if_open(fd);
-        }
+    if (pipe2(out, O_CLOEXEC) != 0 || !set_nonblocking(out[0])) {
+        close_if_open(out[0]);
+        close_if_open(out[1]);
         return -1;
     }
-
-    sigset_t all;
-    sigset_t saved;
-    sigfillset(&all);
-    sigprocmask(SIG_SETMASK, &all, &saved);
-    pid_t pid = fork();
-    if (pid == 0) {
-        // Its own group, so that a kill at the deadline also reaches whatever
-        // the program started. Both sides set it: whichever runs first wins.
-        setpgid(0, 0);
-        run_child(argv, in, out[1], out[1], report[1]);
-    }
-    if (pid > 0) {
-        setpgid(pid, pid);
-    }
-    sigprocmask(SIG_SETMASK, &saved, nullptr);
-    for (int fd : {in, out[1], report[1]}) {
-        close(fd);
-    }
-
-    // The report pipe closes on a successful exec and carries errno otherwise.
-    int failure = 0;
-    if (pid > 0) {
-        ssize_t n = 0;
-        do {
-            n = read(report[0], &failure, sizeof failure);
-        } while (n < 0 && errno == EINTR);
-        if (n > 0) {
-            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-            pid = -1;
-        }
-    }
-    close(report[0]);
+    pid_t pid = spawn(argv, out[1], out[1], true);
+    close(out[1]);
     if (pid < 0) {
         close(out[0]);
-        if (failure != 0) {
-            errno = failure;
-        }
         return -1;
     }
 
@@ -857,7 +843,5 @@ int rvx_Exec_Wait(char* const argv[], int timeout_ms) {
         }
         return -1;
     }
-    return WIFEXITED(status)     ? WEXITSTATUS(status)
-           : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                 : -1;
+    return exit_result(status);
 }

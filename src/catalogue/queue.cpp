@@ -60,6 +60,35 @@ uint64_t id_of(const char* songId) {
     return static_cast<uint64_t>(strtoll(songId, nullptr, 10));
 }
 
+// One song of an add batch, or its "start" or "end". At the end a queue that
+// was empty, or is not being played, plays from its first entry; otherwise
+// the play manager takes its next song from the changed queue.
+void add_to_queue(const char* songId, bool top) {
+    if (get_status() == 0 || songId == nullptr) {
+        return;
+    }
+    if (is_word(songId, "start")) {
+        show_batch(DLG_MSG_ADD_QU);
+        checkEmptyToQueuelist();
+    } else if (is_word(songId, "end")) {
+        end_batch();
+        if (top && !isQueuelistEmpty && playing_the_queue()) {
+            setPlaySongIndex(0);
+            follow_the_queue(DLG_MSG_SET_QUEUE);
+        } else if (!top && isStepEnd() && !isQueuelistEmpty && playing_the_queue()) {
+            follow_the_queue(DLG_MSG_ADD_QUEUE);
+        } else {
+            play_queue_from_start();
+        }
+        isQueuelistEmpty = false;
+    } else if (top) {
+        addSongToQueuelistTop(id_of(songId), true);
+    } else {
+        // A refused song (full queue, unknown id, not playable) is skipped.
+        addSongToQueuelistBtm(id_of(songId));
+    }
+}
+
 } // namespace
 
 void setting_queuelist() {
@@ -67,45 +96,11 @@ void setting_queuelist() {
 }
 
 void addSongToQueueBtm(const char* songId) {
-    if (get_status() == 0 || songId == nullptr) {
-        return;
-    }
-    if (is_word(songId, "start")) {
-        show_batch(DLG_MSG_ADD_QU);
-        checkEmptyToQueuelist();
-    } else if (is_word(songId, "end")) {
-        end_batch();
-        if (isStepEnd() && !isQueuelistEmpty && playing_the_queue()) {
-            follow_the_queue(DLG_MSG_ADD_QUEUE);
-        } else {
-            play_queue_from_start();
-        }
-        isQueuelistEmpty = false;
-    } else {
-        // A refused song (full queue, unknown id, not playable) is skipped.
-        addSongToQueuelistBtm(id_of(songId));
-    }
+    add_to_queue(songId, false);
 }
 
 void addSongToQueueTop(const char* songId) {
-    if (get_status() == 0 || songId == nullptr) {
-        return;
-    }
-    if (is_word(songId, "start")) {
-        show_batch(DLG_MSG_ADD_QU);
-        checkEmptyToQueuelist();
-    } else if (is_word(songId, "end")) {
-        end_batch();
-        if (isQueuelistEmpty || !playing_the_queue()) {
-            play_queue_from_start();
-        } else {
-            setPlaySongIndex(0);
-            follow_the_queue(DLG_MSG_SET_QUEUE);
-        }
-        isQueuelistEmpty = false;
-    } else {
-        addSongToQueuelistTop(id_of(songId), true);
-    }
+    add_to_queue(songId, true);
 }
 
 void rmvSongToQueue(const char* display_order) {

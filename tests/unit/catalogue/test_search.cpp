@@ -1,37 +1,13 @@
 #include "catalogue/search.h"
 #include "common/fs.h"
+#include "support/answers.h"
 #include "support/temp_root.h"
 #include "ui/json.h"
 #include "xml/xml.h"
 
 #include <gtest/gtest.h>
 
-namespace {
-
-Self answer_of(const std::string& xml) {
-    xml_init();
-    Self tree;
-    EXPECT_EQ(self_parse(xml, tree), 0) << xml;
-    return tree;
-}
-
-// An item with every attribute the song list requires.
-std::string item(const std::string& id, const std::string& order, const std::string& extra = "") {
-    return "<item id=\"" + id + "\" display_order=\"" + order + "\" title=\"t" + id +
-           "\" artist=\"a\" composer=\"c\" performer=\"p\" length=\"1\" "
-           "genre=\"g\" rollform_type=\"r\" " +
-           extra + "/>";
-}
-
-std::vector<uint64_t> ids(const std::vector<Song>& songs) {
-    std::vector<uint64_t> out;
-    for (const Song& s : songs) {
-        out.push_back(s.id);
-    }
-    return out;
-}
-
-} // namespace
+namespace {} // namespace
 
 class SongList : public ::testing::Test {
   protected:
@@ -48,10 +24,10 @@ TEST_F(SongList, OnlyAPlainSearchIsRememberedAndTheResetKeepsIt) {
     EXPECT_TRUE(songlist_get().empty());
     EXPECT_NE(song_file().find("\"songs\":[]"), std::string::npos);
 
-    songlist_set_list(answer_of("<r>" + item("1", "1") + "</r>"), SONGLIST_SEARCH);
+    songlist_set_list(answer_of("<r>" + search_item("1", "1") + "</r>"), SONGLIST_SEARCH);
     EXPECT_NE(song_file().find("\"id\":\"1\""), std::string::npos);
     for (int kind : {SONGLIST_GENRE_SEARCH, SONGLIST_HISTORY, SONGLIST_RECOMMEND}) {
-        songlist_set_list(answer_of("<r>" + item("2", "1") + "</r>"), kind);
+        songlist_set_list(answer_of("<r>" + search_item("2", "1") + "</r>"), kind);
         EXPECT_EQ(ids(songlist_get()), std::vector<uint64_t>{2});
     }
     EXPECT_NE(song_file().find("\"id\":\"2\""), std::string::npos);

@@ -6,8 +6,8 @@
 #include "support/wait.h"
 
 #include <algorithm>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 
 namespace {

@@ -1,19 +1,13 @@
 #include "common/paths.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
+#include "support/answers.h"
 #include "support/temp_root.h"
 #include "xml/xml.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-Self answer_of(const std::string& xml) {
-    xml_init();
-    Self tree;
-    EXPECT_EQ(self_parse(xml, tree), 0) << xml;
-    return tree;
-}
 
 Self midi_answer() {
     return answer_of("<response><song><midi>m</midi></song></response>");

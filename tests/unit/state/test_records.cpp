@@ -1,34 +1,9 @@
 #include "state/records.h"
-#include "xml/xml.h"
+#include "support/answers.h"
 
 #include <gtest/gtest.h>
 
-namespace {
-
-Self answer_of(const std::string& xml) {
-    xml_init();
-    Self tree;
-    EXPECT_EQ(self_parse(xml, tree), 0) << xml;
-    return tree;
-}
-
-// An item with every attribute the song list requires.
-std::string item(const std::string& id, const std::string& order, const std::string& extra = "") {
-    return "<item id=\"" + id + "\" display_order=\"" + order + "\" title=\"t" + id +
-           "\" artist=\"a\" composer=\"c\" performer=\"p\" length=\"1\" "
-           "genre=\"g\" rollform_type=\"r\" " +
-           extra + "/>";
-}
-
-std::vector<uint64_t> ids(const std::vector<Song>& songs) {
-    std::vector<uint64_t> out;
-    for (const Song& s : songs) {
-        out.push_back(s.id);
-    }
-    return out;
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(Records, NumbersAreReadAsSigned32BitAndIdsSignExtended) {
     Self e = answer_of("<item id=\"-1\" a=\"abc\" b=\"  42x\" c=\"+7\" d=\"99999999999\" "
@@ -48,15 +23,16 @@ TEST(Records, NumbersAreReadAsSigned32BitAndIdsSignExtended) {
 }
 
 TEST(Records, SongListSkipsIncompleteItemsAndSortsByUnsignedOrder) {
-    Self answer = answer_of(
-        "<Response><Items>" + item("1", "-1") + item("2", "5", "ondemand_play=\"false\"") +
-        "<item id=\"3\" display_order=\"1\" title=\"t\" artist=\"a\" composer=\"c\" "
-        "performer=\"p\" length=\"1\" rollform_type=\"r\"/>" + // no genre
-        "<group>" +
-        item("4", "2") + "</group>" +
-        "<ITEM ID=\"5\" DISPLAY_ORDER=\"3\" TITLE=\"Upper\" ARTIST=\"A\" COMPOSER=\"C\" "
-        "PERFORMER=\"P\" LENGTH=\"9\" GENRE=\"G\" ROLLFORM_TYPE=\"R\"/>" +
-        "<playlist id=\"6\" display_order=\"0\"/></Items></Response>");
+    Self answer =
+        answer_of("<Response><Items>" + search_item("1", "-1") +
+                  search_item("2", "5", "ondemand_play=\"false\"") +
+                  "<item id=\"3\" display_order=\"1\" title=\"t\" artist=\"a\" composer=\"c\" "
+                  "performer=\"p\" length=\"1\" rollform_type=\"r\"/>" + // no genre
+                  "<group>" +
+                  search_item("4", "2") + "</group>" +
+                  "<ITEM ID=\"5\" DISPLAY_ORDER=\"3\" TITLE=\"Upper\" ARTIST=\"A\" COMPOSER=\"C\" "
+                  "PERFORMER=\"P\" LENGTH=\"9\" GENRE=\"G\" ROLLFORM_TYPE=\"R\"/>" +
+                  "<playlist id=\"6\" display_order=\"0\"/></Items></Response>");
     std::vector<Song> songs;
     read_list(answer, SONG_LIST_RULE, songs);
     EXPECT_EQ(ids(songs), (std::vector<uint64_t>{4, 5, 2, 1}));

@@ -4,6 +4,7 @@
 #include "state/queuelist.h"
 #include "state/recommendPlaylist.h"
 #include "state/song_list.h"
+#include "support/answers.h"
 #include "support/temp_root.h"
 #include "ui/dialog.h"
 #include "ui/json.h"
@@ -39,13 +40,6 @@ std::set<std::string> listed(const TempRoot& root) {
     }
     closedir(dir);
     return names;
-}
-
-Self answer_of(const std::string& xml) {
-    xml_init();
-    Self tree;
-    EXPECT_EQ(self_parse(xml, tree), 0);
-    return tree;
 }
 
 } // namespace
