@@ -1,15 +1,20 @@
 #include "core/dispatch.h"
 
+#include "catalogue/playlists.h"
+#include "catalogue/presets.h"
 #include "catalogue/queue.h"
+#include "catalogue/recommend.h"
 #include "catalogue/search.h"
 #include "common/common.h"
 #include "common/str.h"
 #include "player/download.h"
 #include "player/playback.h"
 #include "service/login.h"
+#include "service/session.h"
 #include "service/status.h"
 #include "xml/xml.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -71,17 +76,19 @@ const std::vector<Command> COMMANDS = {
      {"page", "page_size", "title", "artist", "composer", "genre"},
      [](Args a) { do_search(a[0], a[1], a[2], a[3], a[4], a[5]); }},
     {"getSongListOldSearch", {}, [](Args) { do_getSongListOldSearch(); }},
-    {"genres", {}, nullptr},
+    {"genres", {}, [](Args) { do_genres(); }},
     {"downloadurl", {"id"}, [](Args a) { do_downloadurl(a[0]); }},
     {"download", {"id"}, [](Args a) { do_download(a[0]); }},
-    {"playlists", {}, nullptr},
-    {"playlist", {"id"}, nullptr},
-    {"addPreparePlaylist", {"id"}, nullptr},
-    {"createPlaylist", {"name", "items"}, nullptr},
-    {"copyPlaylist", {"name", "items"}, nullptr},
-    {"deletePlaylist", {"id"}, nullptr},
-    {"updatePlaylist", {"id", "name", "items", "sort", "ctrl"}, nullptr},
-    {"addToPlaylist", {"id", "item_id"}, nullptr},
+    {"playlists", {}, [](Args) { do_allplaylists(); }},
+    {"playlist", {"id"}, [](Args a) { do_playlist(a[0]); }},
+    {"addPreparePlaylist", {"id"}, [](Args a) { do_addPreparePlaylist(a[0]); }},
+    {"createPlaylist", {"name", "items"}, [](Args a) { do_createPlaylist(a[0], a[1]); }},
+    {"copyPlaylist", {"name", "items"}, [](Args a) { do_copyPlaylist(a[0], a[1]); }},
+    {"deletePlaylist", {"id"}, [](Args a) { do_deletePlaylist(a[0]); }},
+    {"updatePlaylist",
+     {"id", "name", "items", "sort", "ctrl"},
+     [](Args a) { do_updatePlaylist(a[0], a[1], a[2], a[3], a[4]); }},
+    {"addToPlaylist", {"id", "item_id"}, [](Args a) { do_addSongPlaylist(a[0], a[1]); }},
     {"rmvFromPlaylist", {}, ignore},
     {"queueList", {}, [](Args) { setting_queuelist(); }},
     {"quickPlayQueue", {"category", "songId"}, [](Args a) { quickPlayQueueSong(a[0], a[1]); }},
@@ -89,10 +96,10 @@ const std::vector<Command> COMMANDS = {
     {"addQueueBtm", {"songId"}, [](Args a) { addSongToQueueBtm(a[0]); }},
     {"rmvQueueSong", {"display_order"}, [](Args a) { rmvSongToQueue(a[0]); }},
     {"sortQueue", {"beforeIndex", "afterIndex"}, [](Args a) { sortQueue(a[0], a[1]); }},
-    {"presetPlaylist", {"playlistID"}, nullptr},
-    {"historySongs", {}, nullptr},
-    {"recommendSong", {}, nullptr},
-    {"recommendPlaylist", {}, nullptr},
+    {"presetPlaylist", {"playlistID"}, [](Args a) { do_presetPlaylist(a[0]); }},
+    {"historySongs", {}, [](Args) { do_history(); }},
+    {"recommendSong", {}, [](Args) { do_recommend(); }},
+    {"recommendPlaylist", {}, [](Args) { do_recommendPlaylists(); }},
     {"clearSonglist", {}, [](Args) { do_clearSonglist(); }},
     {"ondemandPlaySong",
      {"category", "playSongIndex", "playlistID"},
@@ -166,6 +173,18 @@ void on_rcs(const xml_element* element) {
     }
 }
 
+// A play session saved before a power cut. One that lacks a value cannot be
+// reported and is ignored.
+void on_sssn(const xml_element* element) {
+    const char* song = xml_attr(element, "song_id");
+    const char* session = xml_attr(element, "session_id");
+    const char* sec = xml_attr(element, "sec");
+    if (song != nullptr && session != nullptr && sec != nullptr) {
+        sendSessionInfo(strtoull(song, nullptr, 10), session,
+                        static_cast<unsigned int>(strtoul(sec, nullptr, 10)));
+    }
+}
+
 const struct {
     const char* name;
     void (*handle)(const xml_element*);
@@ -174,8 +193,7 @@ const struct {
     {"seq", on_seq},
     {"network_ifsetting", on_network_ifsetting},
     {"rcs", on_rcs},
-    // "sssn" (a saved play session) is recognised once play reporting exists.
-    {"sssn", nullptr},
+    {"sssn", on_sssn},
 };
 
 int dispatch_element(const char*, xml_element* root) {

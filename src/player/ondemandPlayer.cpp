@@ -3,6 +3,7 @@
 #include "player/download.h"
 #include "player/playback.h"
 #include "player/progress.h"
+#include "service/session.h"
 #include "service/status.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
@@ -173,6 +174,7 @@ bool updatePlayManager() {
 }
 
 void ondemandPlaySong(int category, uint32_t index, uint64_t playlistID) {
+    do_stopApi(getOndemandPlayManager().playSong.id);
     initPlaySongStep();
     playSongCheck(category, index, playlistID);
 }
@@ -367,6 +369,7 @@ void ondemandPlaySongSetup() {
 }
 
 void ondemandSetLastSong() {
+    do_stopApi(getOndemandPlayManager().playSong.id);
     do_load(getOndemandPlayManager().playSong.id);
 }
 

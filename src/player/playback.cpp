@@ -6,6 +6,7 @@
 #include "net/webapi.h"
 #include "player/ondemandPlayer.h"
 #include "service/answer.h"
+#include "service/session.h"
 #include "state/contents.h"
 #include "state/playManager.h"
 #include "state/service.h"
@@ -34,9 +35,10 @@ const struct {
     int repeat;
 } REPEATS[] = {{"off", REPEAT_OFF}, {"one", REPEAT_ONE}, {"all", REPEAT_ALL}};
 
-// The session is recorded once the service has taken the play event; the
-// record itself is kept by the play history.
-void on_play(Self&, void*) {}
+// The session is recorded once the service has taken the play event.
+void on_play(Self&, void*) {
+    createSessionInfo(getOndemandPlayManager().playSong.id);
+}
 
 const AnswerHandler PLAY_ANSWER = {
     nullptr, nullptr, on_play, false, false, Unreadable::Ignore, Failure::RegionCheck};

@@ -9,6 +9,7 @@
 #include "player/playback.h"
 #include "service/answer.h"
 #include "service/login.h"
+#include "service/session.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
 #include "state/service.h"
@@ -53,6 +54,8 @@ void switch_off() {
     if (startup_step_ == STEP_DONE && get_status() == 0) {
         return;
     }
+    do_stopApi(getOndemandPlayManager().playSong.id);
+    deleteSessionInfo();
     service_set_on(false);
     session_clear();
     clear_where();
@@ -111,6 +114,7 @@ void do_ondemandStart(const char* pfix, const char* id) {
         json_make_init();
         json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECT_LOGIN, true, false);
         initCallWebApi();
+        checkSessionInfo();
     } else if (isOndemandFlag()) {
         json_make_dlg_relogin();
     } else {
@@ -220,12 +224,6 @@ void set_seq_status(const char* status) {
             ondemandSetLastSong();
             json_make_playmanager_info();
         }
-    }
-}
-
-void set_seq_time(const char* time) {
-    if (get_status() != 0 && time != nullptr) {
-        session_note_position(strtoull(time, nullptr, 10));
     }
 }
 

@@ -18,7 +18,5 @@ void ondemand_restart_last_song();
 void initCallWebApi();
 unsigned int get_startup_step();
 void set_seq_status(const char* status);
-// The sequencer's position report, in milliseconds as decimal text.
-void set_seq_time(const char* time);
 // For 403: switches the service off and stops the chain; returns the code.
 int regionsErrorCheck(int code, bool show);
