@@ -48,3 +48,16 @@ def test_unknown_routes_get_404_and_delayed_answers_overlap(music_service):
     assert music_service.max_in_flight() == 3
     slow = music_service.requests[1:]
     assert all(r.finished - r.arrived >= 1.0 for r in slow)
+
+
+def test_files_arrive_byte_for_byte_and_a_cut_transfer_fails_in_curl(music_service, tmp_path):
+    data = bytes(range(256)) * 40
+    music_service.route("GET", "/whole", body=data)
+    music_service.route("GET", "/cut", body=data, cut=1000)
+    whole, cut = tmp_path / "whole", tmp_path / "cut"
+    assert curl("--output", str(whole), music_service.base_url + "/whole").returncode == 0
+    assert whole.read_bytes() == data
+    # The length announced is never reached: curl says so and keeps the part.
+    done = curl("--output", str(cut), music_service.base_url + "/cut")
+    assert done.returncode == 18  # partial file
+    assert cut.read_bytes() == data[:1000]

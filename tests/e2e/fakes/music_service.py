@@ -7,6 +7,7 @@ what the daemon's curl sent: headers in order, query and form fields."""
 import http.server
 import os
 import shutil
+import socket
 import ssl
 import subprocess
 import tempfile
@@ -24,6 +25,10 @@ class Route:
     body: bytes = b""
     delay: float = 0.0  # seconds before answering, not scaled
     headers: list = field(default_factory=list)  # extra (name, value) pairs
+    # Bytes of the body sent before the connection is closed; None sends it
+    # whole. Content-Length always announces the whole body, so a smaller
+    # number is a transfer cut mid-file.
+    cut: int = None
 
 
 @dataclass
@@ -80,10 +85,12 @@ class FakeMusicService(Recorder):
         """Points the daemon at this service: the base-URL file, no line end."""
         root.write("/usr/local/olc/ondemand_base_url", self.base_url)
 
-    def route(self, method, path, status=200, body="", delay=0.0, headers=None):
-        data = body.encode() if isinstance(body, str) else body
+    def route(self, method, path, status=200, body="", delay=0.0, headers=None, cut=None):
+        """`body` is text (sent as UTF-8) or bytes, sent as they are."""
+        data = body.encode() if isinstance(body, str) else bytes(body)
         with self.changed:
-            self._routes[(method.upper(), path)] = Route(status, data, delay, list(headers or []))
+            self._routes[(method.upper(), path)] = Route(status, data, delay,
+                                                         list(headers or []), cut)
 
     def wait_for_requests(self, count, timeout=None):
         ok = self.wait_until(lambda: len(self.requests) >= count, timeout)
@@ -161,6 +168,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         self._answer()
 
+    def _hang_up(self):
+        """Closes the connection at once, without the TLS closing message, as a
+        network that drops does."""
+        try:
+            self.request.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
     def do_POST(self):
         self._answer()
 
@@ -192,7 +207,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                 self.send_header("Content-Type", "text/xml; charset=utf-8")
             self.send_header("Content-Length", str(len(route.body)))
             self.end_headers()
-            self.wfile.write(route.body)
-            self.wfile.flush()
+            if route.cut is None:
+                self.wfile.write(route.body)
+                self.wfile.flush()
+            else:
+                self.wfile.write(route.body[:route.cut])
+                self.wfile.flush()
+                self.close_connection = True
+                self._hang_up()
         finally:
             service._finished(request)
