@@ -66,6 +66,22 @@ const ListRule<Song> SONG_LIST_RULE = {"item",
 
 const ListRule<Song> PLAYLIST_SONGS_RULE = {"item", {}, song_from, nullptr, false};
 
+namespace {
+
+Playlist user_playlist_from(const Self& element) {
+    Playlist playlist;
+    playlist.id = attr_id(element, "id");
+    playlist.name = attr_text(element, "name");
+    playlist.modified_at = attr_text(element, "modified_at");
+    playlist.sort = static_cast<uint32_t>(attr_int(element, "sort"));
+    return playlist;
+}
+
+} // namespace
+
+const ListRule<Playlist> USER_PLAYLIST_RULE = {
+    "playlist", {"id", "name", "modified_at", "sort"}, user_playlist_from, &Playlist::sort, false};
+
 void dump_songs(const std::vector<Song>& songs) {
     for (const Song& song : songs) {
         debug_printf("* %5lld: %s\n", static_cast<long long>(song.id), song.title.c_str());

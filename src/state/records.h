@@ -88,6 +88,8 @@ void read_list(const Self& answer, const ListRule<Record>& rule, std::vector<Rec
 extern const ListRule<Song> SONG_LIST_RULE;
 // The songs of one playlist: every item, in document order.
 extern const ListRule<Song> PLAYLIST_SONGS_RULE;
+// The user's own playlists, ordered by the service's "sort".
+extern const ListRule<Playlist> USER_PLAYLIST_RULE;
 
 // Position of the first record with this id, or end().
 template <typename Records>
