@@ -54,7 +54,9 @@ bool read_answer(const AnswerHandler& handler, int status, const std::string& bo
 
 void handle_answer(const AnswerHandler& handler, int status, const std::string& body, void* user) {
     Self answer;
-    bool failed = handler.failure != Failure::Ignore && !is_success_status(status);
+    bool taken = handler.taken_failure != 0 && status == handler.taken_failure;
+    bool failed = handler.failure != Failure::Ignore && !is_success_status(status) && !taken;
+    bool done = false;
     if (!read_answer(handler, status, body, answer)) {
         // The unreadable answer has been reported.
     } else if (failed && handler.failure == Failure::Dialog) {
@@ -62,10 +64,17 @@ void handle_answer(const AnswerHandler& handler, int status, const std::string& 
     } else if (failed) {
         regionsErrorCheck(status, false);
     } else {
+        if (taken) {
+            json_make_dlg_error("Error", handler.operation);
+        }
         handler.success(answer, user);
-        if (handler.hides_wait_dialog) {
+        if (handler.hides_wait_dialog && !taken) {
             hide_wait_dialog();
         }
+        done = true;
+    }
+    if (!done && handler.failed != nullptr) {
+        handler.failed(user);
     }
     if (handler.publishes_status) {
         json_make_status_json();

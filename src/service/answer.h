@@ -48,6 +48,13 @@ struct AnswerHandler {
     Failure failure = Failure::Dialog;
     // A debug line for an answer that cannot be read.
     const char* parse_debug = nullptr;
+    // A failed status whose answer still holds the list (0: none): the error
+    // dialog with the operation words alone, then the success action; that
+    // dialog stays, the wait dialog is not cleared over it.
+    int taken_failure = 0;
+    // Runs after a failed or unreadable answer has been reported, e.g. to
+    // drop the rest of a chain of requests that goes on only after success.
+    void (*failed)(void* user) = nullptr;
 };
 
 void handle_answer(const AnswerHandler& handler, int status, const std::string& body, void* user);
