@@ -7,6 +7,41 @@ std::map<uint64_t, std::vector<Song>> presetIdToSongs_;
 
 } // namespace
 
+void presetlist_set_list(const Self& answer) {
+    read_list(answer, PRESET_PLAYLIST_RULE, presetlist_);
+    for (auto it = presetIdToSongs_.begin(); it != presetIdToSongs_.end();) {
+        if (presetlist_get_from_id(it->first) == presetlist_.end()) {
+            it = presetIdToSongs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+int presetlist_set_songs(uint64_t id, const Self& answer) {
+    if (presetlist_get_from_id(id) == presetlist_.end()) {
+        return -1;
+    }
+    read_list(answer, PLAYLIST_SONGS_RULE, presetIdToSongs_[id]);
+    return 0;
+}
+
+void gratislist_set_list(const Self& answer) {
+    read_list(answer, GRATIS_PLAYLIST_RULE, presetlist_);
+    if (presetlist_.size() > GRATIS_PLAYLIST_MAX) {
+        presetlist_.resize(GRATIS_PLAYLIST_MAX);
+    }
+    if (presetlist_.empty()) {
+        return;
+    }
+    std::vector<Song> songs;
+    read_list(answer, PLAYLIST_SONGS_RULE, songs);
+    // Songs stored for preset playlists fetched earlier stay in the map.
+    for (const Playlist& playlist : presetlist_) {
+        presetIdToSongs_[playlist.id] = songs;
+    }
+}
+
 std::vector<Playlist>& presetlists_get() {
     return presetlist_;
 }

@@ -1,11 +1,27 @@
 // The preset playlists (or, for a gratis member, the gratis playlists) and
-// the songs stored for each of them.
+// the songs stored for each of them. The setters only fill the lists; the
+// caller publishes them.
 #pragma once
 
 #include "state/records.h"
 
 #include <map>
 #include <vector>
+
+// The gratis answer's songs are stored once for every gratis playlist, so
+// the copies grow with the product of the two counts; playlists past this
+// many are left out.
+constexpr size_t GRATIS_PLAYLIST_MAX = 32;
+
+// Replaces the preset playlists with those of the answer; songs stored
+// earlier are kept for the playlists that are still listed.
+void presetlist_set_list(const Self& answer);
+// Every item of the answer becomes the songs of playlist `id`; -1, and
+// nothing changes, when no such playlist is listed.
+int presetlist_set_songs(uint64_t id, const Self& answer);
+// Replaces the list with the gratis playlists, each holding every item of
+// the answer.
+void gratislist_set_list(const Self& answer);
 
 std::vector<Playlist>& presetlists_get();
 std::map<uint64_t, std::vector<Song>>& presetSongs_get();

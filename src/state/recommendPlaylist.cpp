@@ -8,6 +8,10 @@ std::vector<Playlist> list_;
 
 } // namespace
 
+void recommendPlaylist_set_list(const Self& answer) {
+    read_list(answer, RECOMMEND_PLAYLIST_RULE, list_);
+}
+
 std::vector<Playlist>& recommendPlaylists_get() {
     return list_;
 }

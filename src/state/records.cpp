@@ -82,6 +82,51 @@ Playlist user_playlist_from(const Self& element) {
 const ListRule<Playlist> USER_PLAYLIST_RULE = {
     "playlist", {"id", "name", "modified_at", "sort"}, user_playlist_from, &Playlist::sort, false};
 
+namespace {
+
+Playlist service_playlist_from(const Self& element) {
+    Playlist playlist;
+    playlist.id = attr_id(element, "id");
+    playlist.name = attr_text(element, "name");
+    playlist.modified_at = attr_text(element, "modified_at");
+    return playlist;
+}
+
+Playlist recommend_playlist_from(const Self& element) {
+    Playlist playlist;
+    playlist.id = attr_id(element, "genre_id");
+    playlist.name = attr_text(element, "title");
+    return playlist;
+}
+
+Genre genre_from(const Self& element) {
+    Genre genre;
+    genre.id = attr_id(element, "id");
+    genre.name = attr_text(element, "name");
+    genre.sort = static_cast<uint32_t>(attr_int(element, "sort"));
+    return genre;
+}
+
+} // namespace
+
+const ListRule<Playlist> PRESET_PLAYLIST_RULE = {
+    "playlist", {"id", "name", "modified_at"}, service_playlist_from, &Playlist::sort, true};
+
+const ListRule<Playlist> GRATIS_PLAYLIST_RULE = {
+    "playlist", {"id", "name"}, service_playlist_from, &Playlist::sort, true};
+
+const ListRule<Playlist> RECOMMEND_PLAYLIST_RULE = {
+    "playlist",
+    {},
+    recommend_playlist_from,
+    &Playlist::sort,
+    true,
+    "item",
+    &Playlist::songs,
+    "recommend Playlists Self : not getting playlist!\n"};
+
+const ListRule<Genre> GENRE_LIST_RULE = {"genre", {}, genre_from, &Genre::sort, false};
+
 void dump_songs(const std::vector<Song>& songs) {
     for (const Song& song : songs) {
         debug_printf("* %5lld: %s\n", static_cast<long long>(song.id), song.title.c_str());

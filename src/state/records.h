@@ -2,6 +2,7 @@
 // answer.
 #pragma once
 
+#include "base/debug.h"
 #include "xml/self.h"
 
 #include <algorithm>
@@ -60,6 +61,13 @@ template <typename Record> struct ListRule {
     uint32_t Record::*order;
     // The key is a running count from 1 in document order, not an attribute.
     bool counted;
+    // Records that hold their own songs (a recommended playlist): an element
+    // named `child` is read as a playlist song into `songs` of the last record
+    // before it in document order; one before any record is dropped with the
+    // debug line `orphan`.
+    const char* child = nullptr;
+    std::vector<Song> Record::*songs = nullptr;
+    const char* orphan = nullptr;
 };
 
 // Every record element of the answer, depth first in document order, into
@@ -73,6 +81,12 @@ void read_list(const Self& answer, const ListRule<Record>& rule, std::vector<Rec
             out.push_back(rule.read(node));
             if (rule.counted) {
                 out.back().*rule.order = ++counter;
+            }
+        } else if (rule.child != nullptr && node.name == rule.child) {
+            if (out.empty()) {
+                debug_printf("%s", rule.orphan != nullptr ? rule.orphan : "");
+            } else {
+                (out.back().*rule.songs).push_back(song_from(node));
             }
         }
         return 0;
@@ -90,6 +104,14 @@ extern const ListRule<Song> SONG_LIST_RULE;
 extern const ListRule<Song> PLAYLIST_SONGS_RULE;
 // The user's own playlists, ordered by the service's "sort".
 extern const ListRule<Playlist> USER_PLAYLIST_RULE;
+// The service's preset playlists, in the answer's order.
+extern const ListRule<Playlist> PRESET_PLAYLIST_RULE;
+// The gratis playlists: as the presets, but the stamp may be missing.
+extern const ListRule<Playlist> GRATIS_PLAYLIST_RULE;
+// The recommended playlists, in the answer's order, each with its songs.
+extern const ListRule<Playlist> RECOMMEND_PLAYLIST_RULE;
+// The genres, ordered by the service's "sort".
+extern const ListRule<Genre> GENRE_LIST_RULE;
 
 // Position of the first record with this id, or end().
 template <typename Records>
