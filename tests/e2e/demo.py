@@ -20,6 +20,7 @@ from fakes import (Daemon, DeviceRoot, FakeControlServer, FakeMusicService,  # n
 from fakes.answers import (FEATURES_OA, LOGIN_OK, error_answer, items_answer,  # noqa: E402
                            song_item)
 from fakes.published import CTRL_DIR, wait_for_file  # noqa: E402
+from fakes.songs import image_file, midi_file, mp3_file, serve_song, song_archive  # noqa: E402
 
 
 # -- steps --------------------------------------------------------------------
@@ -89,6 +90,57 @@ class AwaitFile:
 
     def run(self, s):
         wait_for_file(s.root, self.name, lambda text: self.text in text, timeout=15)
+
+
+@dataclass
+class AwaitMessage:
+    """Waits for a message from the daemon that contains `text` and prints
+    every message up to it (for answers whose number depends on the service)."""
+    text: str
+
+    def run(self, s):
+        s.control.wait_for(self.text, after=s.shown, timeout=15)
+        index = next(i for i, m in enumerate(s.control.messages[s.shown:], s.shown)
+                     if self.text in m)
+        s.show_answers(index + 1 - s.shown)
+
+
+@dataclass
+class ServeSong:
+    """The service hands out a song: its download-address answer and its
+    files (element names "midi", "zip", "mp3", "image" to bytes)."""
+    song_id: int
+    files: dict
+
+    def run(self, s):
+        paths = serve_song(s.service, self.song_id, self.files)
+        s.out(f"(the service answers GET /items/{self.song_id}/downloadurls with the addresses of "
+              + ", ".join(f"{kind} {path} ({len(self.files[kind])} bytes)"
+                          for kind, path in paths.items()) + ")")
+
+
+@dataclass
+class ShowSongDirs:
+    """Lists the files in the song directories below /usr/local/ondemand."""
+
+    def run(self, s):
+        s.control.sync()
+        base = "/usr/local/ondemand"
+        names = s.root.listdir(base) if s.root.exists(base) else []
+        s.out(f"{base}: " + (", ".join(names) if names else "(empty)"))
+        for name in names:
+            s.out(f"  {name}/: " + ", ".join(s.root.listdir(f"{base}/{name}")))
+
+
+@dataclass
+class AwaitRequest:
+    """Waits until the music service has received a request for `path`."""
+    path: str
+
+    def run(self, s):
+        done = s.service.wait_until(lambda: any(r.path == self.path for r in s.service.requests),
+                                    timeout=15)
+        assert done, f"the service got no request for {self.path}"
 
 
 @dataclass
@@ -188,10 +240,48 @@ SESSION = [
     Route("GET", "/items", 500, error_answer("Search is resting")),
     Send('<set_ondemand cmd="search" title="organ"/>'),
     AwaitFile("dialog", '"type":"error"'),
+    ShowRequests(),
     ShowFiles(["ondemand_dialog.json"]),
     Send('<set_ondemand cmd="dlgConfirmed"/>'),
-    Say("The instrument goes to standby: the service is switched off"),
+    Say("The instrument goes to standby and wakes again: the service is switched off and on"),
     Send('<rcs status="to_standby"/>', answers=2),
+    Send('<set_ondemand status="on"/>', answers=4),
+    Say("A member's account (not gratis): plays will be reported to the service"),
+    Send('<set_ondemand cmd="setOption" gratis="false"/>'),
+    Route("POST", "/user/history/event/play/2/"),
+    Route("POST", "/user/history/event/stop/2/"),
+    Say("Two songs of a search go into the play queue, which plays from its first entry: the "
+        "play song's addresses and files are fetched, then the next song's; the archive is "
+        "unpacked and the song is loaded into the sequencer"),
+    Route("GET", "/items", body=SONGS),
+    Send('<set_ondemand cmd="search" title="piano"/>'),
+    AwaitFile("song", "Clair de Lune"),
+    ServeSong(2, {"zip": song_archive(), "image": image_file()}),
+    ServeSong(1, {"midi": midi_file(3), "mp3": mp3_file(2)}),
+    Send('<set_ondemand cmd="addQueueBtm" songId="start"/>'),
+    Send('<set_ondemand cmd="addQueueBtm" songId="2"/>'),
+    Send('<set_ondemand cmd="addQueueBtm" songId="1"/>'),
+    Send('<set_ondemand cmd="addQueueBtm" songId="end"/>'),
+    AwaitMessage('status="load"'),
+    ShowRequests(),
+    ShowSongDirs(),
+    Say("The loaded song has left the queue; the play manager shows it and the next song"),
+    ShowFiles(["ondemand_queuelist.json", "ondemand_playmanager.json"]),
+    Say("The sequencer reports the song loaded and stopped: the daemon starts it, and the "
+        "first \"play\" is reported to the service"),
+    Send('<seq status="load"/>'),
+    Send('<seq status="stop"/>', answers=1),
+    Send('<seq status="play" time="0"/>', answers=1),
+    AwaitRequest("/user/history/event/play/2/"),
+    ShowRequests(),
+    Say("The song ends: its play is closed and the next entry is loaded"),
+    Send('<seq status="nosong"/>'),
+    AwaitMessage('status="load"'),
+    ShowRequests(),
+    ShowFiles(["ondemand_playmanager.json"]),
+    Say("The instrument goes to standby: the service is switched off, the downloads removed"),
+    Send('<rcs status="to_standby"/>', answers=2),
+    ShowSongDirs(),
     Say("Everything the daemon publishes for the web interface"),
     ShowFiles(),
     Say("One-shot options"),
