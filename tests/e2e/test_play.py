@@ -116,10 +116,10 @@ def queue_batch(control_server, ids, cmd="addQueueBtm", field="songId"):
                              for value in ["start", *ids, "end"]])
 
 
-def wait_load(control_server, after):
+def wait_load(control_server, after, timeout=10):
     """The next load message from `after` on: (its text, its attributes as
     an XML reader reads them). Fails when it is no well-formed element."""
-    message = control_server.wait_for(lambda m: m.startswith(LOAD), after=after, timeout=10)
+    message = control_server.wait_for(lambda m: m.startswith(LOAD), after=after, timeout=timeout)
     element = ET.fromstring(message)
     assert element.tag == "set_seq"
     return message, element.attrib
