@@ -4,6 +4,7 @@
 #include "link/rcs_sock.h"
 #include "net/curl.h"
 #include "player/progress.h"
+#include "service/session.h"
 #include "ui/dialog.h"
 
 namespace {
@@ -16,6 +17,7 @@ void show_timeout() {
 
 void connect_hooks() {
     rcssock_set_receiver(xml_parse);
+    session_set_dispatcher(xml_parse);
     CurlHooks hooks;
     hooks.timed_out = show_timeout;
     hooks.progress = progress_of_download;

@@ -5,10 +5,17 @@
 #include <cstdint>
 #include <string>
 
+// Writes the session file for `song_id` with the current session id and
+// furthest second; nothing while there is no session.
 void createSessionInfo(unsigned long long song_id);
+// Writes the file again for the play manager's song, when it exists.
 void updateSessionInfo();
 void deleteSessionInfo();
-// The sequencer's position report, in milliseconds as decimal text.
+// The dispatcher a saved session is handed to. The entry layer connects it:
+// the session record is an element of the control protocol.
+void session_set_dispatcher(int (*dispatch)(const char* text));
+// The sequencer's position report, in milliseconds as decimal text; a new
+// furthest whole second rewrites the session file.
 void set_seq_time(const char* time);
 // Reports a session left over from before (a power cut) through the
 // dispatcher, as an "sssn" element.

@@ -5,6 +5,7 @@ namespace {
 std::string m_session_id;
 int m_maxTime_sec = 0;
 bool isPlayedSong = false;
+bool reported_ = false;
 uint64_t seq_time_msec_ = 0;
 
 } // namespace
@@ -32,6 +33,15 @@ void set_played_song(bool played) {
 void session_start(const std::string& id) {
     m_session_id = id;
     m_maxTime_sec = 0;
+    reported_ = false;
+}
+
+bool is_session_reported() {
+    return reported_;
+}
+
+void set_session_reported() {
+    reported_ = true;
 }
 
 void session_note_position(uint64_t msec) {

@@ -13,8 +13,13 @@ int max_time_sec();
 bool is_played_song();
 void set_played_song(bool played);
 
-// A new session: its id, and no position reached yet.
+// A new session: its id, no position reached yet, nothing reported.
 void session_start(const std::string& id);
+// Whether the session's stop event has been sent. A session ends once: a
+// second end (another move before the next song plays, or the switch-off)
+// must not report it again, least of all under the next song's id.
+bool is_session_reported();
+void set_session_reported();
 // The sequencer's position report: the last position in milliseconds, and
 // the furthest whole second reached in the session.
 void session_note_position(uint64_t msec);
