@@ -1,16 +1,308 @@
 #include "catalogue/playlists.h"
 
-void do_allplaylists() {}
-void callback_allplaylists(int, const std::string&, void*) {}
-void do_playlist(const char*) {}
-void callback_playlist(int, const std::string&, void*) {}
-void do_createPlaylist(const char*, const char*) {}
-void do_copyPlaylist(const char*, const char*) {}
-void callback_createPlaylist(int, const std::string&, void*) {}
-void do_deletePlaylist(const char*) {}
-void callback_deletePlaylist(int, const std::string&, void*) {}
-void do_updatePlaylist(const char*, const char*, const char*, const char*, const char*) {}
-void callback_updatePlaylist(int, const std::string&, void*) {}
-void do_addPreparePlaylist(const char*) {}
-void do_addSongPlaylist(const char*, const char*) {}
-void callback_addSongPlaylist(int, const std::string&, void*) {}
+#include "base/debug.h"
+#include "common/str.h"
+#include "net/curl.h"
+#include "net/webapi.h"
+#include "player/ondemandPlayer.h"
+#include "service/answer.h"
+#include "service/status.h"
+#include "state/playManager.h"
+#include "state/playlist.h"
+#include "ui/dialog.h"
+#include "ui/json.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+
+namespace {
+
+// The web interface sends the songs of one add batch one command each; more
+// than this many are not kept.
+constexpr size_t ADD_BATCH_MAX = 1000;
+
+// The add-songs batch in progress: its songs are sent one request at a time,
+// each after the previous one was added.
+struct ADD_SONG_INFO {
+    uint64_t playlistId = 0;
+    std::deque<int32_t> itemIds;
+    // Counts the batches; each request carries the number of its own, so a
+    // late answer of an earlier batch does not end the one being named.
+    uintptr_t batch = 0;
+    // Between "start" and "end": the songs are still being named.
+    bool naming = false;
+    // A song has been sent and its answer has not arrived.
+    bool sending = false;
+};
+
+ADD_SONG_INFO addSongInfo;
+
+const char* or_empty(const char* text) {
+    return text != nullptr ? text : "";
+}
+
+uint64_t playlist_id_of(const char* id) {
+    return static_cast<uint64_t>(strtoll(id, nullptr, 10));
+}
+
+// As atoi reads it, without its undefined overflow: clamped to 32 bits.
+int32_t item_id_of(const char* item_id) {
+    long long value = strtoll(item_id, nullptr, 10);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}
+
+bool playing_user_playlist() {
+    return getOndemandPlayManager().category == CATEGORY_USER;
+}
+
+// The play manager takes its songs from the changed playlist.
+void follow_user_playlist() {
+    updatePlayManager();
+    json_make_playmanager_info();
+}
+
+void on_all_playlists(Self& answer, void*) {
+    playlist_set_list(answer);
+    json_make_playlist_json();
+    if (playing_user_playlist()) {
+        follow_user_playlist();
+    }
+    initCallWebApi();
+}
+
+void on_playlist_songs(Self& answer, void* user) {
+    uint64_t id = curl_id_of_user(user);
+    playlist_set_songs(id, answer);
+    // Also for a dropped answer: a refused one (400) shows its file anyway.
+    json_make_playlist_json();
+    if (playing_user_playlist() && getOndemandPlayManager().playlistID == id) {
+        follow_user_playlist();
+    }
+}
+
+// The service's state is fetched again after every edit. The wait dialog is
+// cleared first, so that a list request that cannot be sent leaves its error
+// showing.
+void on_edited(Self&, void*) {
+    hide_wait_dialog();
+    do_allplaylists();
+}
+
+void addSongToUserPlaylist();
+
+// One request at a time: the next song goes once this one's answer is in.
+// After a failure the rest of its batch is dropped; songs already added stay.
+void song_answered(void* user, bool added) {
+    addSongInfo.sending = false;
+    if (!added && reinterpret_cast<uintptr_t>(user) == addSongInfo.batch) {
+        addSongInfo.itemIds.clear();
+    } else if (addSongInfo.naming) {
+        // A new batch is being named; its "end" sends it.
+    } else if (!addSongInfo.itemIds.empty()) {
+        addSongToUserPlaylist();
+    } else if (added) {
+        hide_wait_dialog();
+    }
+}
+
+void on_song_added(Self&, void* user) {
+    song_answered(user, true);
+}
+
+void on_song_failed(void* user) {
+    song_answered(user, false);
+}
+
+const AnswerHandler ALL_PLAYLISTS_ANSWER = {"all user Playlist", "all user Playlist",
+                                            on_all_playlists};
+// An unreadable answer shows nothing; a refused one (400) still holds the
+// playlist's songs as the service has them.
+const AnswerHandler PLAYLIST_ANSWER = {nullptr, "get user playlist", on_playlist_songs, true,
+                                       true,    Unreadable::Ignore,  Failure::Dialog,   nullptr,
+                                       400};
+const AnswerHandler CREATE_ANSWER = {"create user playlist", "create user playlist", on_edited,
+                                     false, true};
+const AnswerHandler DELETE_ANSWER = {"delete user playlist", "delete user playlist", on_edited,
+                                     false, true};
+const AnswerHandler UPDATE_ANSWER = {"update user playlist", "update user playlist", on_edited,
+                                     false, true};
+const AnswerHandler ADD_SONG_ANSWER = {
+    "add user playlist",   "add user playlist", on_song_added, false, false,
+    Unreadable::ShowLabel, Failure::Dialog,     nullptr,       0,     on_song_failed};
+
+// The list is fetched in the start-up chain too: a request that cannot be
+// sent stops the chain under this error rather than under its wait dialog.
+const RequestStarter ALL_PLAYLISTS_REQUEST = {true, nullptr, "all user Playlist", false};
+const RequestStarter PLAYLIST_REQUEST = {true, DLG_MSG_CONNECTING, "get user playlist", false};
+const RequestStarter ADD_PREPARE_REQUEST = {true, DLG_MSG_ADD_PL, "get user playlist", false};
+const RequestStarter ADD_SONG_REQUEST = {true, nullptr, "add user playlist", false};
+
+// The dialog of an update, by what the interface says it changes.
+const char* update_message(const char* ctrl) {
+    if (ctrl == nullptr) {
+        return nullptr;
+    }
+    if (str::iequals(ctrl, "rename")) {
+        return DLG_MSG_RENAME;
+    }
+    if (str::iequals(ctrl, "add")) {
+        return DLG_MSG_ADD_PL;
+    }
+    if (str::iequals(ctrl, "delete")) {
+        return DLG_MSG_DELETE;
+    }
+    if (str::iequals(ctrl, "sort")) {
+        return DLG_MSG_SORT;
+    }
+    return nullptr;
+}
+
+void start_create(const char* message, const char* name, const char* items) {
+    start_request({true, message, "create user playlist", true}, [name, items] {
+        return webapi_ondemand_create_playlist(or_empty(name), or_empty(items),
+                                               callback_createPlaylist, nullptr);
+    });
+}
+
+void addSongToUserPlaylist() {
+    std::string item;
+    str::format(item, "%d", static_cast<int>(addSongInfo.itemIds.front()));
+    addSongInfo.itemIds.pop_front();
+    uint64_t id = addSongInfo.playlistId;
+    void* batch = reinterpret_cast<void*>(addSongInfo.batch);
+    addSongInfo.sending = true;
+    if (start_request(ADD_SONG_REQUEST, [id, &item, batch] {
+            return webapi_ondemand_addsong_playlist(id, item, callback_addSongPlaylist, batch);
+        }) != 0) {
+        // No answer will come to go on from: the error shown (or the service
+        // switched off) ends the batch.
+        addSongInfo.sending = false;
+        addSongInfo.itemIds.clear();
+    }
+}
+
+} // namespace
+
+void do_allplaylists() {
+    start_request(ALL_PLAYLISTS_REQUEST,
+                  [] { return webapi_ondemand_all_playlists(callback_allplaylists, nullptr); });
+}
+
+void callback_allplaylists(int status, const std::string& body, void* user) {
+    handle_answer(ALL_PLAYLISTS_ANSWER, status, body, user);
+}
+
+void do_playlist(const char* id) {
+    if (id == nullptr) {
+        return;
+    }
+    uint64_t playlist = playlist_id_of(id);
+    start_request(PLAYLIST_REQUEST, [playlist] {
+        return webapi_ondemand_playlist(playlist, callback_playlist, curl_user_of_id(playlist));
+    });
+}
+
+void callback_playlist(int status, const std::string& body, void* user) {
+    handle_answer(PLAYLIST_ANSWER, status, body, user);
+}
+
+void do_createPlaylist(const char* name, const char* items) {
+    // An empty "items" still names songs to add: the interface's add path.
+    start_create(items != nullptr ? DLG_MSG_ADD_PL : DLG_MSG_CREATE, name, items);
+}
+
+void do_copyPlaylist(const char* name, const char* items) {
+    start_create(DLG_MSG_COPY, name, items);
+}
+
+void callback_createPlaylist(int status, const std::string& body, void* user) {
+    handle_answer(CREATE_ANSWER, status, body, user);
+}
+
+void do_deletePlaylist(const char* id) {
+    if (id == nullptr) {
+        return;
+    }
+    uint64_t playlist = playlist_id_of(id);
+    start_request({true, DLG_MSG_DELETE, "delete user playlist", true}, [playlist] {
+        checkPlayManagerPlaylistID(playlist);
+        return webapi_ondemand_delete_playlist(playlist, callback_deletePlaylist,
+                                               curl_user_of_id(playlist));
+    });
+}
+
+void callback_deletePlaylist(int status, const std::string& body, void* user) {
+    handle_answer(DELETE_ANSWER, status, body, user);
+}
+
+void do_updatePlaylist(const char* id, const char* name, const char* items, const char* sort,
+                       const char* ctrl) {
+    if (id == nullptr) {
+        return;
+    }
+    uint64_t playlist = playlist_id_of(id);
+    start_request({true, update_message(ctrl), "update user playlist", true}, [=] {
+        // Its songs change: the play manager's choice from them is stale.
+        if (items != nullptr) {
+            checkPlayManagerPlaylistID(playlist);
+        }
+        return webapi_ondemand_update_playlist(playlist, or_empty(name), or_empty(items),
+                                               or_empty(sort), callback_updatePlaylist,
+                                               curl_user_of_id(playlist));
+    });
+}
+
+void callback_updatePlaylist(int status, const std::string& body, void* user) {
+    handle_answer(UPDATE_ANSWER, status, body, user);
+}
+
+void do_addPreparePlaylist(const char* id) {
+    if (id == nullptr) {
+        return;
+    }
+    uint64_t playlist = playlist_id_of(id);
+    start_request(ADD_PREPARE_REQUEST, [playlist] {
+        return webapi_ondemand_playlist(playlist, callback_playlist, curl_user_of_id(playlist));
+    });
+}
+
+void do_addSongPlaylist(const char* id, const char* item_id) {
+    if (id == nullptr) {
+        return;
+    }
+    if (get_status() != 0 && item_id != nullptr) {
+        if (str::iequals(item_id, "start")) {
+            json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_ADD_PL, true, false);
+            addSongInfo.playlistId = playlist_id_of(id);
+            addSongInfo.itemIds.clear();
+            ++addSongInfo.batch;
+            addSongInfo.naming = true;
+        } else if (str::iequals(item_id, "end")) {
+            addSongInfo.naming = false;
+            if (addSongInfo.sending) {
+                // The answer on its way goes on with this batch.
+            } else if (addSongInfo.itemIds.empty()) {
+                hide_wait_dialog();
+            } else {
+                addSongToUserPlaylist();
+            }
+        } else if (addSongInfo.itemIds.size() < ADD_BATCH_MAX) {
+            addSongInfo.itemIds.push_back(item_id_of(item_id));
+        } else {
+            debug_printf("add batch full: song %s left out\n", item_id);
+        }
+    }
+    json_make_status_json();
+}
+
+void callback_addSongPlaylist(int status, const std::string& body, void* user) {
+    handle_answer(ADD_SONG_ANSWER, status, body, user);
+}
