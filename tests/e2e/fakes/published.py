@@ -259,3 +259,9 @@ AT_START = {
     "recommendPlaylist": recommend_playlist_file(),
     "playmanager": playmanager_file(),
 }
+
+
+def wait_dialog(message):
+    """The wait dialog shown while a request is under way, with its message
+    key ("modal_create_message_creating", ...)."""
+    return dialog_file("modal_connect_title_message", message, "wait", shown=True)
