@@ -10,6 +10,7 @@
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
+#include "xml/xml.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -61,6 +62,7 @@ TEST(PlaylistState, ANewListKeepsOnlyTheSongsOfPlaylistsStillListed) {
 class Playlists : public ::testing::Test {
   protected:
     void SetUp() override {
+        xml_init();
         root.write("/usr/bin/curl",
                    "#!/bin/sh\nm=$2 u=$3 d=\nwhile [ $# -gt 0 ]; do\n"
                    "  [ \"$1\" = --data-urlencode ] && d=\"$d $2\"\n  shift\n"
