@@ -1,8 +1,83 @@
 #include "catalogue/presets.h"
 
-void do_presetPlaylist(const char*) {}
-void callback_presetPlaylist(int, const std::string&, void*) {}
-void do_allPresetPlaylist() {}
-void callback_allPresetPlaylist(int, const std::string&, void*) {}
-void do_gratisPlaylist() {}
-void callback_gratisPlaylist(int, const std::string&, void*) {}
+#include "catalogue/recommend.h"
+#include "net/curl.h"
+#include "net/webapi.h"
+#include "service/answer.h"
+#include "state/presetPlaylist.h"
+#include "ui/dialog_keys.h"
+#include "ui/json.h"
+
+#include <cstdlib>
+
+namespace {
+
+void on_preset_songs(Self& answer, void* user) {
+    // The list may have been replaced since the request left (a gratis
+    // answer, a newer preset answer): songs of a playlist no longer listed
+    // are not kept.
+    if (presetlist_set_songs(curl_id_of_user(user), answer) == 0) {
+        json_make_presetPlaylist_json();
+    }
+}
+
+void on_all_presets(Self& answer, void*) {
+    presetlist_set_list(answer);
+    json_make_presetPlaylist_json();
+    continue_startup_chain(STARTUP_AFTER_PRESETS);
+}
+
+void on_gratis(Self& answer, void*) {
+    gratislist_set_list(answer);
+    json_make_presetPlaylist_json();
+    continue_startup_chain(STARTUP_DONE);
+}
+
+const AnswerHandler PRESET_SONGS_ANSWER = {"get preset playlist", "get preset playlist",
+                                           on_preset_songs, true};
+const AnswerHandler ALL_PRESETS_ANSWER = {"get all preset playlist", "get all preset playlist",
+                                          on_all_presets};
+const AnswerHandler GRATIS_ANSWER = {"get gratis playlist", "gratis playlist", on_gratis};
+
+const RequestStarter PRESET_SONGS_REQUEST = {true, DLG_MSG_CONNECTING, "get preset playlist",
+                                             false};
+// Steps of the start-up chain: a request that cannot be sent replaces the
+// chain's wait dialog, which no answer would close.
+const RequestStarter ALL_PRESETS_REQUEST = {true, nullptr, "get all preset playlist", false};
+const RequestStarter GRATIS_REQUEST = {true, nullptr, "get gratis playlist", false};
+
+} // namespace
+
+void do_presetPlaylist(const char* id) {
+    if (id == nullptr) {
+        return;
+    }
+    uint64_t playlist = static_cast<uint64_t>(strtoll(id, nullptr, 10));
+    start_request(PRESET_SONGS_REQUEST, [playlist] {
+        return webapi_ondemand_cms_playlist(playlist, callback_presetPlaylist,
+                                            curl_user_of_id(playlist));
+    });
+}
+
+void callback_presetPlaylist(int status, const std::string& body, void* user) {
+    handle_answer(PRESET_SONGS_ANSWER, status, body, user);
+}
+
+void do_allPresetPlaylist() {
+    start_request(ALL_PRESETS_REQUEST, [] {
+        return webapi_ondemand_cms_allplaylist(callback_allPresetPlaylist, nullptr);
+    });
+}
+
+void callback_allPresetPlaylist(int status, const std::string& body, void* user) {
+    handle_answer(ALL_PRESETS_ANSWER, status, body, user);
+}
+
+void do_gratisPlaylist() {
+    start_request(GRATIS_REQUEST,
+                  [] { return webapi_ondemand_gratis_playlist(callback_gratisPlaylist, nullptr); });
+}
+
+void callback_gratisPlaylist(int status, const std::string& body, void* user) {
+    handle_answer(GRATIS_ANSWER, status, body, user);
+}

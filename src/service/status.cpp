@@ -1,5 +1,8 @@
 #include "service/status.h"
 
+#include "catalogue/playlists.h"
+#include "catalogue/presets.h"
+#include "catalogue/recommend.h"
 #include "common/common.h"
 #include "common/fs.h"
 #include "common/paths.h"
@@ -12,6 +15,7 @@
 #include "service/session.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
+#include "state/playlist.h"
 #include "state/service.h"
 #include "state/session.h"
 #include "state/where.h"
@@ -155,9 +159,38 @@ void initCallWebApi() {
         startup_step_ = 2;
         do_account_features();
         return;
-    default:
-        // The playlist, genre and recommendation steps rest here until
-        // their requests exist.
+    case 2:
+        // A gratis member gets the gratis playlists only: no user
+        // playlists, genres or recommendations.
+        if (isGratisMember()) {
+            startup_step_ = STEP_DONE;
+            do_gratisPlaylist();
+        } else {
+            startup_step_ = 3;
+            do_allPresetPlaylist();
+        }
+        return;
+    case 3:
+        startup_step_ = 4;
+        do_allplaylists();
+        return;
+    case 4:
+        startup_step_ = 5;
+        // A new account gets its first playlist; the create answer fetches
+        // the playlists again, and that answer moves the chain on.
+        if (playlists_get().empty()) {
+            do_createPlaylist("My Playlist", "");
+        } else {
+            initCallWebApi();
+        }
+        return;
+    case 5:
+        startup_step_ = 6;
+        do_genres();
+        return;
+    case 6:
+        startup_step_ = STEP_DONE;
+        do_recommendPlaylists();
         return;
     case STEP_DONE:
         json_make_status_json();

@@ -1,1 +1,272 @@
+// Recommended playlists, recommended songs, history and genres, and the
+// start-up chain that fetches them. A stand-in curl notes each request and
+// answers nothing; the loop is not run, so each test delivers the answers
+// itself.
+#include "catalogue/playlists.h"
+#include "catalogue/presets.h"
+#include "catalogue/recommend.h"
+#include "catalogue/search.h"
+#include "net/curl.h"
+#include "service/login.h"
+#include "service/status.h"
+#include "state/genre_list.h"
+#include "state/playlist.h"
+#include "state/recommendPlaylist.h"
+#include "support/answers.h"
+#include "support/temp_root.h"
+#include "support/wait.h"
+#include "ui/dialog.h"
+#include "xml/xml.h"
+
+#include <chrono>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+std::vector<uint32_t> genre_sorts() {
+    std::vector<uint32_t> out;
+    for (const Genre& g : getGenres()) {
+        out.push_back(g.sort);
+    }
+    return out;
+}
+
+const char* const GENRES = "<r><genres><genre id=\"3\" name=\"Jazz\" sort=\"3\"/>"
+                           "<genre id=\"1\" name=\"Pop\" sort=\"1\"/>"
+                           "<genre id=\"2\" name=\"Rock\" sort=\"2\"/></genres></r>";
+
+} // namespace
+
+TEST(RecommendState, EachPlaylistHoldsTheItemsThatFollowItInTheAnswersOrder) {
+    recommendPlaylist_set_list(
+        answer_of("<r><item id=\"99\"/>"
+                  "<playlist title=\"P1\" genre_id=\"4\"><item id=\"11\" display_order=\"2\"/>"
+                  "<item id=\"10\" display_order=\"1\"/></playlist>"
+                  "<PlayList genre_id=\"-1\"/><item id=\"12\"/>"
+                  "<playlist title=\"P3\"><x><item id=\"13\" title=\"deep\"/></x></playlist></r>"));
+    const std::vector<Playlist>& list = recommendPlaylists_get();
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].name, "P1");
+    EXPECT_EQ(list[0].id, 4u);
+    // Kept in the answer's order, not sorted by display_order; the item
+    // before every playlist is dropped.
+    EXPECT_EQ(ids(list[0].songs), (std::vector<uint64_t>{11, 10}));
+    EXPECT_EQ(list[1].name, "");
+    EXPECT_EQ(list[1].id, ~0ULL);
+    EXPECT_EQ(ids(list[1].songs), std::vector<uint64_t>{12});
+    EXPECT_EQ(list[2].id, 0u);
+    EXPECT_EQ(list[2].songs.at(0).title, "deep");
+    EXPECT_EQ(list[2].sort, 3u);
+    EXPECT_EQ(list[0].modified_at, "");
+
+    // Each answer replaces the list whole.
+    recommendPlaylist_set_list(answer_of("<r><item id=\"1\"/></r>"));
+    EXPECT_TRUE(recommendPlaylists_get().empty());
+}
+
+TEST(GenreState, GenresAreOrderedByTheirSortAsUnsigned) {
+    setGenres(answer_of(GENRES));
+    EXPECT_EQ(genre_sorts(), (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(getGenres()[0].name, "Pop");
+
+    setGenres(answer_of("<r><genre id=\"5\" name=\"last\" sort=\"-1\"/>"
+                        "<genre id=\"6\" name=\"mid\" sort=\"4\"/><genre id=\"7\"/></r>"));
+    EXPECT_EQ(genre_sorts(), (std::vector<uint32_t>{0, 4, 4294967295u}));
+    EXPECT_EQ(getGenres()[0].id, 7u);
+    EXPECT_EQ(getGenres()[0].name, "");
+    init_genrelist();
+    EXPECT_TRUE(getGenres().empty());
+}
+
+class Recommend : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        xml_init();
+        root.write("/usr/bin/curl", "#!/bin/sh\necho \"$2 ${3#https://s}\" >> "
+                                    "\"$ONDEMAND_ROOT/sent\"\n");
+        chmod((root.path() + "/usr/bin/curl").c_str(), 0755);
+        root.write("/usr/local/olc/api_token.txt", "access");
+        root.write("/usr/local/olc/api_refresh_token.txt", "refresh");
+        root.write("/usr/local/olc/ondemand_base_url", "https://s");
+        fs::mk_dir(root.path() + "/usr/local/www/ctrl");
+        // Off with the start-up chain at rest, the lists empty, and a stop
+        // left pending by a refusal in an earlier test taken; then on.
+        set_status("off");
+        initCallWebApi();
+        set_status("on");
+    }
+    void TearDown() override {
+        set_status("off");
+        setGratis("true");
+        run_until([] { return curl_num() == 0; });
+    }
+    // The requests sent so far, once `count` are noted. The loop is not run,
+    // so no answer arrives meanwhile and curl_num() counts every request.
+    std::vector<std::string> sent(size_t count) {
+        std::vector<std::string> lines;
+        auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(static_cast<int>(5000 * test_scale()));
+        do {
+            lines.clear();
+            std::string text = root.read("/sent");
+            for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos;
+                 at = end + 1) {
+                lines.push_back(text.substr(at, end - at));
+            }
+        } while (lines.size() < count && std::chrono::steady_clock::now() < deadline &&
+                 (std::this_thread::sleep_for(std::chrono::milliseconds(5)), true));
+        return lines;
+    }
+    std::string file(const char* name) {
+        return root.read(std::string("/usr/local/www/ctrl/ondemand_") + name + ".json");
+    }
+    void remove_file(const char* name) {
+        fs::rm_file(root.path() + "/usr/local/www/ctrl/ondemand_" + name + ".json");
+    }
+
+    TempRoot root;
+};
+
+TEST_F(Recommend, RecommendedSongsAndHistoryFillTheSongListButKeepTheSearch) {
+    songlist_set_list(answer_of("<r>" + search_item("1", "1") + "</r>"), SONGLIST_SEARCH);
+    do_recommend();
+    EXPECT_EQ(getDialogInfo().message, DLG_MSG_CONNECTING);
+    sent(1); // the children may note their requests in any order
+    do_history();
+    EXPECT_EQ(sent(2),
+              (std::vector<std::string>{"GET /items/recommend/playlist", "GET /user/history"}));
+
+    callback_recommend(200, "<r>" + search_item("3", "2") + search_item("2", "1") + "</r>",
+                       nullptr);
+    EXPECT_EQ(ids(songlist_get()), (std::vector<uint64_t>{2, 3}));
+    EXPECT_FALSE(getDialogInfo().isShow);
+    EXPECT_NE(file("song").find("\"id\":\"2\""), std::string::npos);
+    do_getSongListOldSearch();
+    EXPECT_EQ(ids(songlist_get()), std::vector<uint64_t>{1});
+
+    callback_hisotry(-1, "<r>" + search_item("4", "1") + "</r>", nullptr);
+    EXPECT_EQ(ids(songlist_get()), std::vector<uint64_t>{4});
+    callback_hisotry(500, "<r>" + search_item("5", "1") + "</r>", nullptr);
+    EXPECT_EQ(getDialogInfo().message, "server([500]: recent)");
+    callback_recommend(200, "<r>", nullptr);
+    EXPECT_EQ(getDialogInfo().message, "recommend");
+    EXPECT_EQ(ids(songlist_get()), std::vector<uint64_t>{4});
+    do_getSongListOldSearch();
+    EXPECT_EQ(ids(songlist_get()), std::vector<uint64_t>{1});
+
+    // While off nothing is sent and no dialog opens.
+    set_status("off");
+    do_recommend();
+    do_history();
+    EXPECT_FALSE(getDialogInfo().isShow);
+    EXPECT_EQ(curl_num(), 2);
+}
+
+TEST_F(Recommend, GenresArePublishedInTheStatusFileAfterEveryAnswer) {
+    callback_genres(200, GENRES, nullptr);
+    EXPECT_NE(file("status").find("\"genres\":[{\"id\":\"1\",\"name\":\"Pop\",\"sort\":\"1\"}"),
+              std::string::npos);
+
+    // A failure keeps the old list and still rewrites the file.
+    for (auto answer : {std::make_pair(401, "<e/>"), std::make_pair(200, "<r><genre")}) {
+        remove_file("status");
+        callback_genres(answer.first, answer.second, nullptr);
+        EXPECT_EQ(getGenres().size(), 3u);
+        EXPECT_NE(file("status").find("\"name\":\"Rock\""), std::string::npos);
+    }
+    EXPECT_EQ(getDialogInfo().message, "Genre error");
+    callback_genres(401, "<e/>", nullptr);
+    EXPECT_EQ(getDialogInfo().message, "server([401]: genres)");
+
+    // While off the command only shows the status; on, it asks the service.
+    set_status("off");
+    remove_file("status");
+    do_genres();
+    EXPECT_NE(file("status"), "<missing>");
+    set_status("on");
+    do_genres();
+    EXPECT_EQ(sent(1), std::vector<std::string>{"GET /items/genres"});
+    EXPECT_FALSE(getDialogInfo().isShow);
+
+    callback_genres(403, "<e/>", nullptr);
+    EXPECT_EQ(get_status(), 0);
+    EXPECT_TRUE(getGenres().empty());
+    EXPECT_NE(file("status").find("\"genres\":[]"), std::string::npos);
+}
+
+TEST_F(Recommend, RecommendedPlaylistsArePublishedAndARefusalEmptiesThem) {
+    callback_recommendPlaylist(
+        200, "<r><playlist title=\"P1\" genre_id=\"4\"><item id=\"1\"/></playlist></r>", nullptr);
+    EXPECT_EQ(recommendPlaylists_get().size(), 1u);
+    EXPECT_NE(file("recommendPlaylist")
+                  .find("{\"id\":\"4\",\"name\":\"P1\",\"sort\":\"1\","
+                        "\"songs\":[{\"id\":\"1\""),
+              std::string::npos);
+    callback_recommendPlaylist(502, "<r/>", nullptr);
+    EXPECT_EQ(getDialogInfo().message, "server([502]: recommend Playlist)");
+    EXPECT_EQ(recommendPlaylists_get().size(), 1u);
+    callback_recommendPlaylist(403, "<r/>", nullptr);
+    EXPECT_TRUE(recommendPlaylists_get().empty());
+    EXPECT_NE(file("recommendPlaylist").find("\"playlists\":[]"), std::string::npos);
+}
+
+TEST_F(Recommend, AGratisStartFetchesOnlyTheGratisPlaylists) {
+    do_ondemandStart("d", "1");
+    EXPECT_EQ(getDialogInfo().message, DLG_MSG_CONNECT_LOGIN);
+    sent(1);
+    callback_account_features(200, "<r/>", nullptr);
+    EXPECT_EQ(sent(2),
+              (std::vector<std::string>{"GET /user/account/features", "GET /cms/playlist/gratis"}));
+    EXPECT_TRUE(getDialogInfo().isShow);
+    callback_gratisPlaylist(200, "<r><playlist id=\"1\" name=\"g\"/><item id=\"5\"/></r>", nullptr);
+    EXPECT_EQ(get_startup_step(), STARTUP_DONE);
+    EXPECT_FALSE(getDialogInfo().isShow);
+    EXPECT_NE(file("presetPlaylist").find("\"songs\":[{\"id\":\"5\""), std::string::npos);
+    EXPECT_EQ(curl_num(), 2);
+}
+
+TEST_F(Recommend, TheChainMovesOnOnlyWithTheAnswerItWaitsFor) {
+    setGratis("false");
+    do_ondemandStart("d", "1");
+    sent(1);
+    callback_account_features(200, "<r/>", nullptr);
+    sent(2);
+    callback_allPresetPlaylist(200, "<r><playlist id=\"1\" name=\"p\" modified_at=\"m\"/></r>",
+                               nullptr);
+    EXPECT_EQ(sent(3), (std::vector<std::string>{"GET /user/account/features", "GET /cms/playlists",
+                                                 "GET /user/playlists"}));
+    EXPECT_EQ(get_startup_step(), 4u);
+
+    // Answers of commands sent meanwhile are applied, but do not run the
+    // next step before the user's playlists are in: that step would create
+    // a playlist for an account that has some.
+    callback_genres(200, GENRES, nullptr);
+    callback_recommendPlaylist(200, "<r/>", nullptr);
+    callback_allPresetPlaylist(200, "<r/>", nullptr);
+    EXPECT_EQ(get_startup_step(), 4u);
+    EXPECT_EQ(getGenres().size(), 3u);
+    EXPECT_TRUE(getDialogInfo().isShow);
+
+    // The user has a playlist: on at once to the genres...
+    callback_allplaylists(
+        200, "<r><playlist id=\"7\" name=\"mine\" modified_at=\"m\" sort=\"1\"/></r>", nullptr);
+    EXPECT_EQ(sent(4).back(), "GET /items/genres");
+    EXPECT_EQ(get_startup_step(), STARTUP_AFTER_GENRES);
+
+    // ...where a failure stops the chain under its dialog.
+    callback_genres(500, "<e/>", nullptr);
+    EXPECT_EQ(getDialogInfo().message, "server([500]: genres)");
+    EXPECT_EQ(get_startup_step(), STARTUP_AFTER_GENRES);
+    EXPECT_EQ(curl_num(), 4);
+
+    // The answer of the genres command sent again goes on to the last step.
+    callback_genres(200, GENRES, nullptr);
+    EXPECT_EQ(sent(5).back(), "GET /items/recommend/playlists");
+    json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECT_LOGIN, true, false);
+    callback_recommendPlaylist(200, "<r><playlist title=\"R\"/></r>", nullptr);
+    EXPECT_EQ(get_startup_step(), STARTUP_DONE);
+    EXPECT_FALSE(getDialogInfo().isShow);
+    EXPECT_EQ(recommendPlaylists_get().size(), 1u);
+}
