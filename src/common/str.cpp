@@ -92,7 +92,14 @@ std::string xml_attribute(const std::string& text) {
             out += "&quot;";
             break;
         default:
-            out += c;
+            // A line end or another control byte would end the one-line
+            // message or be folded by the reader: a character reference
+            // keeps it inside the value.
+            if (static_cast<unsigned char>(c) < 0x20) {
+                out += "&#" + std::to_string(static_cast<int>(c)) + ";";
+            } else {
+                out += c;
+            }
         }
     }
     return out;

@@ -26,8 +26,9 @@ void tolower(std::string& s);
 // pieces between separators are dropped; the last piece is always appended.
 void split(std::string s, std::vector<std::string>& out, const std::string& sep);
 
-// The text as an XML attribute value: &, <, > and " as entities; any other
-// text unchanged.
+// The text as an XML attribute value: &, <, > and " as entities, control
+// bytes (a line end among them) as character references; any other text
+// unchanged.
 std::string xml_attribute(const std::string& text);
 
 // Case-insensitive comparison of two ASCII texts.

@@ -66,6 +66,7 @@ TEST(Str, XmlAttributeEscapesOnlyWhatWouldBreakOrExtendTheElement) {
     EXPECT_EQ(str::xml_attribute("/usr/local/ondemand/7/Song 1.MID"),
               "/usr/local/ondemand/7/Song 1.MID");
     EXPECT_EQ(str::xml_attribute("a\"/><x y=\"&<z>'"), "a&quot;/&gt;&lt;x y=&quot;&amp;&lt;z&gt;'");
+    EXPECT_EQ(str::xml_attribute("two\nlines\r\t\x01.mid"), "two&#10;lines&#13;&#9;&#1;.mid");
 }
 
 TEST(Str, SystemTimeIsMicrosecondsSinceTheEpoch) {
