@@ -3,6 +3,7 @@ start command, logging in again, the token refresh, the sequencer's reports
 and the dialogs the web interface reads."""
 
 from conftest import SWITCHED_ON, sent, store_tokens, switch_on
+from fakes import scaled
 from fakes.answers import error_answer
 from fakes.published import dialog, status, wait_for_dialog, wait_for_status
 
@@ -10,6 +11,8 @@ from fakes.published import dialog, status, wait_for_dialog, wait_for_status
 def test_a_start_with_tokens_connects_and_reads_the_account(root, service, control_server,
                                                            linked_daemon):
     store_tokens(root)
+    # The chain goes on with the gratis playlists, answered late.
+    service.route("GET", "/cms/playlist/gratis", body="<response/>", delay=scaled(0.5))
     control_server.send('<set_ondemand cmd="ondemandStart" pfix="x" id="5"/>')
     request = service.wait_for_requests(1)[0]
     assert request.target == "/user/account/features"
@@ -17,11 +20,13 @@ def test_a_start_with_tokens_connects_and_reads_the_account(root, service, contr
     assert sent(control_server)[:5] == [
         '<set_song prefix="d" song_id="1" control="stop" />\n'] + SWITCHED_ON
     assert wait_for_status(root, isOriginalArtist=True)["status"] == "on"
-    # The chain goes on with the playlists, which are not served yet: the
-    # connecting dialog stays up.
+    # The connecting dialog stays up while the chain runs, and goes with
+    # its last answer.
+    assert service.wait_for_requests(2)[1].target == "/cms/playlist/gratis"
     shown = dialog(root)
     assert (shown["type"], shown["message"], shown["isShow"]) == (
         "wait", "modal_connect_message_connecting_login", True)
+    wait_for_dialog(root, type="wait", isShow=False)
 
     control_server.send('<set_ondemand cmd="ondemandStop" usb_status="off"/>')
     control_server.wait_for('<set_song prefix="d" song_id="1" control="stop" />', after=3)

@@ -1,4 +1,4 @@
-"""Logging in, the start-up chain as far as it runs today, cancelling it, and
+"""Logging in, starting the service and its start-up chain, cancelling it, and
 how a refusal by the service ends the session."""
 
 import os
@@ -40,28 +40,30 @@ def test_login_reads_the_account_files(root, service, control_server, linked_dae
     assert sent(control_server) == []
 
 
-def test_a_start_reads_the_account_features_and_rests_at_the_playlist_step(
+def test_a_start_reads_the_account_features_and_runs_the_chain_from_its_start_each_time(
         root, service, control_server, linked_daemon):
     store_tokens(root)
+    service.route("GET", "/cms/playlist/gratis", body="<response/>")
+    chain = ["/user/account/features", "/cms/playlist/gratis"]
     control_server.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
     wait_for_status(root, isOriginalArtist=True)
     # The local song needs no stop; the chain switches on once.
     assert sent(control_server) == SWITCHED_ON
     assert status(root)["status"] == "on"
-    control_server.sync()
-    assert [r.target for r in service.requests] == ["/user/account/features"]
-    shown = dialog(root)
-    assert (shown["title"], shown["message"], shown["isShow"]) == (
-        "modal_connect_title_message", "modal_connect_message_connecting_login", True)
+    # A gratis member's chain ends with the gratis playlists.
+    service.wait_for_requests(2)
+    wait_for_dialog(root, type="wait", isShow=False)
+    assert [r.target for r in service.requests] == chain
 
     # A second start runs the chain from its first step again; the service
     # is already on, so nothing more is said to the controller.
     service.route("GET", "/user/account/features", body=FEATURES_NO_OA)
     control_server.send('<set_ondemand cmd="startup" pfix="l" id="5"/>')
-    service.wait_for_requests(2)
+    service.wait_for_requests(4)
     wait_for_status(root, isOriginalArtist=False)
+    wait_for_dialog(root, type="wait", isShow=False)
     control_server.sync()
-    assert len(service.requests) == 2
+    assert [r.target for r in service.requests] == 2 * chain
     assert sent(control_server) == SWITCHED_ON
 
 
