@@ -40,8 +40,9 @@ void on_play(Self&, void*) {
     createSessionInfo(getOndemandPlayManager().playSong.id);
 }
 
+// Only the status counts: a play event taken with an empty body is taken.
 const AnswerHandler PLAY_ANSWER = {
-    nullptr, nullptr, on_play, false, false, Unreadable::Ignore, Failure::RegionCheck};
+    nullptr, nullptr, on_play, false, false, Unreadable::ReadEmpty, Failure::RegionCheck};
 
 } // namespace
 

@@ -135,8 +135,6 @@ def test_a_play_ended_twice_before_the_next_one_is_reported_once(root, service, 
     assert saved(root) is None
 
 
-@pytest.mark.xfail(reason="the play answer's handler takes only an answer it can read: "
-                          "a success without a body records no session")
 def test_a_play_event_taken_without_a_body_is_recorded(root, service, control_server, member):
     route_history(service, [65], body="")
     play_queue(root, service, control_server, [65])
