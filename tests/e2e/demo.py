@@ -19,6 +19,7 @@ from fakes import (Daemon, DeviceRoot, FakeControlServer, FakeMusicService,  # n
                    ondemand_binary, run_ondemand)
 from fakes.answers import (FEATURES_OA, LOGIN_OK, error_answer, items_answer,  # noqa: E402
                            song_item)
+from fakes.catalogue import gratis_answer, preset_entry  # noqa: E402
 from fakes.published import CTRL_DIR, wait_for_file  # noqa: E402
 from fakes.songs import image_file, midi_file, mp3_file, serve_song, song_archive  # noqa: E402
 
@@ -211,6 +212,9 @@ SONGS = items_answer([
     song_item(3, title="Nocturne &quot;Op. 9&quot;", genre=None),  # lacks a genre: left out
 ])
 
+GRATIS = gratis_answer([preset_entry(30, "Free picks")],
+                      [song_item(4, title="Arabesque No. 1", artist="Debussy")])
+
 SESSION = [
     Say("The daemon starts (ondemand -d) and registers with the control server"),
     Expect(2),
@@ -225,10 +229,13 @@ SESSION = [
     Console([("login user@example.com secret", "contents : refresh-1"),
              ("search piano", "*     2: Clair de Lune"), "do_song_list"]),
     ShowRequests(),
-    Say("With the stored tokens, the start command logs the session in "
-        "(the start-up chain reads the account, then waits for the playlist steps)"),
+    Say("With the stored tokens, the start command logs the session in: the start-up chain "
+        "reads the account and, for a gratis member, the gratis playlists, then closes its "
+        "wait dialog"),
+    Route("GET", "/cms/playlist/gratis", body=GRATIS),
     Send('<set_ondemand cmd="ondemandStart" pfix="d" id="1"/>', answers=4),
-    AwaitFile("status", '"isOriginalArtist":true'),
+    AwaitFile("presetPlaylist", "Free picks"),
+    AwaitFile("dialog", '"isShow":false'),
     ShowRequests(),
     ShowFiles(["ondemand_status.json", "ondemand_dialog.json"]),
     Say("A search fills the song list"),
@@ -243,13 +250,10 @@ SESSION = [
     ShowRequests(),
     ShowFiles(["ondemand_dialog.json"]),
     Send('<set_ondemand cmd="dlgConfirmed"/>'),
-    Say("The instrument goes to standby and wakes again: the service is switched off and on"),
-    Send('<rcs status="to_standby"/>', answers=2),
-    Send('<set_ondemand status="on"/>', answers=4),
     Say("A member's account (not gratis): plays will be reported to the service"),
     Send('<set_ondemand cmd="setOption" gratis="false"/>'),
-    Route("POST", "/user/history/event/play/2/"),
-    Route("POST", "/user/history/event/stop/2/"),
+    Route("POST", "/user/history/event/play/2/", body="<response/>"),
+    Route("POST", "/user/history/event/stop/2/", body="<response/>"),
     Say("Two songs of a search go into the play queue, which plays from its first entry: the "
         "play song's addresses and files are fetched, then the next song's; the archive is "
         "unpacked and the song is loaded into the sequencer"),
