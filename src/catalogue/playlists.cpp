@@ -75,7 +75,9 @@ void on_all_playlists(Self& answer, void*) {
     if (playing_user_playlist()) {
         follow_user_playlist();
     }
-    initCallWebApi();
+    // The chain waits for this answer after asking for the playlists, and
+    // again after creating a new account's first playlist.
+    continue_startup_chain({STARTUP_AFTER_PLAYLISTS, STARTUP_AFTER_CREATE});
 }
 
 void on_playlist_songs(Self& answer, void* user) {

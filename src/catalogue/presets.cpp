@@ -1,9 +1,9 @@
 #include "catalogue/presets.h"
 
-#include "catalogue/recommend.h"
 #include "net/curl.h"
 #include "net/webapi.h"
 #include "service/answer.h"
+#include "service/status.h"
 #include "state/presetPlaylist.h"
 #include "ui/dialog_keys.h"
 #include "ui/json.h"
@@ -24,13 +24,13 @@ void on_preset_songs(Self& answer, void* user) {
 void on_all_presets(Self& answer, void*) {
     presetlist_set_list(answer);
     json_make_presetPlaylist_json();
-    continue_startup_chain(STARTUP_AFTER_PRESETS);
+    continue_startup_chain({STARTUP_AFTER_PRESETS});
 }
 
 void on_gratis(Self& answer, void*) {
     gratislist_set_list(answer);
     json_make_presetPlaylist_json();
-    continue_startup_chain(STARTUP_DONE);
+    continue_startup_chain({STARTUP_DONE});
 }
 
 const AnswerHandler PRESET_SONGS_ANSWER = {"get preset playlist", "get preset playlist",

@@ -14,7 +14,7 @@ namespace {
 void on_recommend_playlists(Self& answer, void*) {
     recommendPlaylist_set_list(answer);
     json_make_recommendPlaylist_json();
-    continue_startup_chain(STARTUP_DONE);
+    continue_startup_chain({STARTUP_DONE});
 }
 
 void on_recommend(Self& answer, void*) {
@@ -29,7 +29,7 @@ void on_genres(Self& answer, void*) {
     // The genres are published with the status file, which the row rewrites
     // after every answer.
     setGenres(answer);
-    continue_startup_chain(STARTUP_AFTER_GENRES);
+    continue_startup_chain({STARTUP_AFTER_GENRES});
 }
 
 const AnswerHandler RECOMMEND_PLAYLISTS_ANSWER = {"recommend Playlist", "recommend Playlist",
@@ -47,13 +47,6 @@ const RequestStarter HISTORY_REQUEST = {true, DLG_MSG_CONNECTING, "recent", fals
 const RequestStarter GENRES_REQUEST = {true, nullptr, "Genre error", false};
 
 } // namespace
-
-void continue_startup_chain(unsigned int waiting_step) {
-    unsigned int step = get_startup_step();
-    if (step == waiting_step || step == STARTUP_DONE) {
-        initCallWebApi();
-    }
-}
 
 void do_recommendPlaylists() {
     start_request(RECOMMEND_PLAYLISTS_REQUEST, [] {

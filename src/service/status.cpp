@@ -33,7 +33,7 @@ bool isOndemandNoSong = true;
 std::string m_load_song_pfix;
 unsigned long long m_load_song_id = 0;
 
-constexpr unsigned int STEP_DONE = 7;
+constexpr unsigned int STEP_DONE = STARTUP_DONE;
 
 bool is_local_prefix(const std::string& pfix) {
     return pfix == "d" || pfix == "l";
@@ -44,6 +44,9 @@ void switch_on() {
         return;
     }
     service_set_on(true);
+    // A stop left pending by a refusal belongs to the service that was
+    // switched off: it must not switch off the service switched on now.
+    isStopOndemand = false;
     rcssock_send("<ondemand status=\"on\"/>\n");
     setRcsOndemandNoSong();
     ondemandSetRepeatType(REPEAT_OFF);
@@ -196,6 +199,18 @@ void initCallWebApi() {
         json_make_status_json();
         hide_wait_dialog();
         return;
+    }
+}
+
+void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps) {
+    for (unsigned int step : waiting_steps) {
+        if (startup_step_ == step) {
+            initCallWebApi();
+            return;
+        }
+    }
+    if (startup_step_ == STEP_DONE) {
+        initCallWebApi();
     }
 }
 

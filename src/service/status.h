@@ -4,6 +4,8 @@
 
 #include "state/service.h"
 
+#include <initializer_list>
+
 // "on" or "off" in any case; anything else does nothing.
 void set_status(const char* value);
 void setRcsOndemandNoSong();
@@ -16,6 +18,20 @@ void do_ondemandStop(const char* usb_status);
 void ondemand_restart_last_song();
 // Advances the start-up chain by one step.
 void initCallWebApi();
+
+// The step of the chain while the request of the step before it runs.
+constexpr unsigned int STARTUP_AFTER_PRESETS = 3;
+constexpr unsigned int STARTUP_AFTER_PLAYLISTS = 4;
+constexpr unsigned int STARTUP_AFTER_CREATE = 5;
+constexpr unsigned int STARTUP_AFTER_GENRES = 6;
+constexpr unsigned int STARTUP_DONE = 7;
+
+// Moves the chain on after a successful catalogue answer, but only when the
+// chain waits for that answer (its step is one of `waiting_steps`) or has
+// finished (the call then republishes the status and hides the wait
+// dialog). The same answers also come for commands: one that arrives while
+// the chain waits for another step must not run that step early.
+void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps);
 unsigned int get_startup_step();
 void set_seq_status(const char* status);
 // For 403: switches the service off and stops the chain; returns the code.

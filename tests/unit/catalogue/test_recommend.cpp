@@ -204,10 +204,15 @@ TEST_F(Recommend, TheChainMovesOnOnlyWithTheAnswerItWaitsFor) {
     EXPECT_TRUE(getDialogInfo().isShow);
 
     // The user has a playlist: on at once to the genres...
-    callback_allplaylists(
-        200, "<r><playlist id=\"7\" name=\"mine\" modified_at=\"m\" sort=\"1\"/></r>", nullptr);
+    const char* mine = "<r><playlist id=\"7\" name=\"mine\" modified_at=\"m\" sort=\"1\"/></r>";
+    callback_allplaylists(200, mine, nullptr);
     EXPECT_EQ(sent(4).back(), "GET /items/genres");
     EXPECT_EQ(get_startup_step(), STARTUP_AFTER_GENRES);
+    // ...and a playlists answer to a command sent meanwhile does not run the
+    // genres step again.
+    callback_allplaylists(200, mine, nullptr);
+    EXPECT_EQ(get_startup_step(), STARTUP_AFTER_GENRES);
+    EXPECT_EQ(curl_num(), 4);
 
     // ...where a failure stops the chain under its dialog.
     callback_genres(500, "<e/>", nullptr);

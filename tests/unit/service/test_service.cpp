@@ -266,3 +266,14 @@ TEST_F(Service, SequencerStates) {
             << (step.report ? step.report : "(none)");
     }
 }
+
+TEST_F(Service, SwitchingOnByHandClearsAStopLeftByARefusal) {
+    set_status("on");
+    regionsErrorCheck(403, false);
+    EXPECT_EQ(get_status(), 0);
+    // The next catalogue answer, after the user has switched on again, must
+    // not switch off once more.
+    set_status("on");
+    initCallWebApi();
+    EXPECT_EQ(get_status(), 1);
+}
