@@ -98,6 +98,40 @@ void download_failed(int status, uint64_t id, const std::string& path) {
     publish_download_flags();
 }
 
+// One file of a song has arrived, or failed.
+void record_download(int status, uint64_t id, const std::string& path) {
+    if (!is_success_status(status)) {
+        download_failed(status, id, path);
+        return;
+    }
+    int kind = contents_set(id, path);
+    if (kind == 1) {
+        setDlInfoToImage(id, true);
+        json_make_playmanager_info();
+        return;
+    }
+    if (kind == 0 && !contents_is_valid_id(id)) {
+        kind = -1; // an archive without a MIDI file cannot be played
+    }
+    if (kind < 0) {
+        download_failed(status, id, path);
+        return;
+    }
+    if (kind == 0) {
+        setDlInfoToSong(id, true);
+    } else {
+        setDlInfoToSong_audio(id, true);
+    }
+    // The song moves on when the last of its needed files has arrived.
+    if (isUrlDownload_audio(id) && (!isSongDownload(id) || !isSongDownload_audio(id))) {
+        return;
+    }
+    if (isDownloadStep() || isNextDownloadStep()) {
+        ondemandNextStep();
+    }
+    publish_download_flags();
+}
+
 } // namespace
 
 void do_downloadurl(uint64_t id) {
@@ -188,35 +222,7 @@ void do_download(const char* id) {
 }
 
 void callback_download(int status, const std::string& path, void* user) {
-    uint64_t id = curl_id_of_user(user);
-    if (!is_success_status(status)) {
-        download_failed(status, id, path);
-        return;
-    }
-    int kind = contents_set(id, path);
-    if (kind == 1) {
-        setDlInfoToImage(id, true);
-        json_make_playmanager_info();
-        return;
-    }
-    if (kind == 0 && !contents_is_valid_id(id)) {
-        kind = -1; // an archive without a MIDI file cannot be played
-    }
-    if (kind < 0) {
-        download_failed(status, id, path);
-        return;
-    }
-    if (kind == 0) {
-        setDlInfoToSong(id, true);
-    } else {
-        setDlInfoToSong_audio(id, true);
-    }
-    // The song moves on when the last of its needed files has arrived.
-    if (isUrlDownload_audio(id) && (!isSongDownload(id) || !isSongDownload_audio(id))) {
-        return;
-    }
-    if (isDownloadStep() || isNextDownloadStep()) {
-        ondemandNextStep();
-    }
-    publish_download_flags();
+    record_download(status, curl_id_of_user(user), path);
+    // The status file counts the requests under way, one fewer now.
+    json_make_status_json();
 }
