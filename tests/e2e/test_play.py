@@ -553,9 +553,6 @@ def test_hand_requests_fetch_and_fail_without_moving_the_player(root, service, c
     assert masked(published(root, "queuelist")) == queue_before
 
 
-@pytest.mark.xfail(reason="the status file is rewritten when downloads start, not when they "
-                          "end: once the song is loaded it still counts them as under way",
-                   strict=True)
 def test_once_a_song_is_loaded_the_status_file_counts_no_request(root, service, control_server,
                                                                  player):
     serve_song(service, 56, {"midi": midi_file(56), "image": image_file()})
