@@ -168,12 +168,22 @@ def children(daemon):
 
 
 def settled(service, daemon, control_server):
-    """Every request has been answered, its curl has ended and been reaped,
-    and the daemon has handled the end (in the pass that reads the sync
-    element at the latest)."""
-    assert service.wait_all_finished(timeout=10)
-    assert wait_until(lambda: not children(daemon)), f"children left: {children(daemon)}"
+    """Everything sent before has been handled, every request it started
+    (also those that waited their turn) has been answered, and its curl
+    has ended and been reaped with its answer handled. The daemon handles
+    one element at a time, so once it has read a sync element it is done
+    with the earlier ones and with the ends it had reaped."""
+    def quiet():
+        return not children(daemon) and all(r.finished is not None for r in service.requests)
+
     control_server.sync()
+    while True:
+        assert wait_until(quiet, timeout=10), (
+            f"children left: {children(daemon)}; "
+            f"unanswered: {[r.path for r in service.requests if r.finished is None]}")
+        control_server.sync()
+        if quiet():
+            return
 
 
 def assert_idle(daemon):
