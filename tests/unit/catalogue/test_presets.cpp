@@ -6,15 +6,14 @@
 #include "service/status.h"
 #include "state/presetPlaylist.h"
 #include "support/answers.h"
+#include "support/stand_in_service.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
 #include "xml/xml.h"
 
-#include <chrono>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <thread>
 
 namespace {
 
@@ -114,11 +113,7 @@ class Presets : public ::testing::Test {
   protected:
     void SetUp() override {
         xml_init();
-        root.write("/usr/bin/curl", "#!/bin/sh\necho \"$2 ${3#https://s}\" >> "
-                                    "\"$ONDEMAND_ROOT/sent\"\n");
-        chmod((root.path() + "/usr/bin/curl").c_str(), 0755);
-        root.write("/usr/local/olc/api_token.txt", "access");
-        root.write("/usr/local/olc/ondemand_base_url", "https://s");
+        install_stand_in_service(root);
         fs::mk_dir(root.path() + "/usr/local/www/ctrl");
         // Off with the start-up chain at rest, the lists empty, and a stop
         // left pending by a refusal in an earlier test taken; then on.
@@ -130,23 +125,7 @@ class Presets : public ::testing::Test {
         set_status("off");
         run_until([] { return curl_num() == 0; });
     }
-    // The requests sent so far, once `count` are noted. The loop is not run,
-    // so no answer arrives meanwhile and curl_num() counts every request.
-    std::vector<std::string> sent(size_t count) {
-        std::vector<std::string> lines;
-        auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(static_cast<int>(5000 * test_scale()));
-        do {
-            lines.clear();
-            std::string text = root.read("/sent");
-            for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos;
-                 at = end + 1) {
-                lines.push_back(text.substr(at, end - at));
-            }
-        } while (lines.size() < count && std::chrono::steady_clock::now() < deadline &&
-                 (std::this_thread::sleep_for(std::chrono::milliseconds(5)), true));
-        return lines;
-    }
+    std::vector<std::string> sent(size_t count) { return noted_requests(root, count); }
     std::string preset_file() {
         return root.read("/usr/local/www/ctrl/ondemand_presetPlaylist.json");
     }

@@ -14,18 +14,17 @@
 #include "state/presetPlaylist.h"
 #include "state/queuelist.h"
 #include "state/song_list.h"
+#include "support/stand_in_service.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
 #include "xml/xml.h"
 
 #include <algorithm>
-#include <chrono>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -55,10 +54,7 @@ class Player : public ::testing::Test {
   protected:
     void SetUp() override {
         xml_init();
-        root.write("/usr/bin/curl", "#!/bin/sh\necho \"$3\" >> \"$ONDEMAND_ROOT/started\"\n");
-        chmod((root.path() + "/usr/bin/curl").c_str(), 0755);
-        root.write("/usr/local/olc/api_token.txt", "access");
-        root.write("/usr/local/olc/ondemand_base_url", "https://api.example/v1");
+        install_stand_in_service(root);
         fs::mk_dir(root.path() + "/usr/local/www/ctrl");
         listen_for_the_link();
         setGratis("false");
@@ -96,26 +92,6 @@ class Player : public ::testing::Test {
             got.append(buffer, static_cast<size_t>(n));
         }
         return got;
-    }
-    // The addresses the stand-in curl was started with, in order, once
-    // `count` are there. The loop is not run, so no answer is delivered.
-    std::vector<std::string> requests(size_t count) {
-        std::vector<std::string> lines;
-        auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(static_cast<int>(5000 * test_scale()));
-        while (std::chrono::steady_clock::now() < deadline) {
-            lines.clear();
-            std::string text = root.read("/started");
-            for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-                 start = end + 1) {
-                lines.push_back(text.substr(start, end - start));
-            }
-            if (lines.size() >= count) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return lines;
     }
     // A file of song `id` has arrived: the answer of its download.
     void arrive(uint64_t id, const char* name, int status = 200) {
@@ -171,13 +147,12 @@ TEST_F(Player, AQueueSongIsFetchedWithTheNextAndLeavesTheQueueWhenLoaded) {
     EXPECT_EQ(messages.substr(messages.size() - load.size()), load);
     EXPECT_EQ(messages.find("load"), messages.size() - load.size() + 17);
     // The children write in any order; what was asked for is the set.
-    std::vector<std::string> asked = requests(5);
+    std::vector<std::string> asked = noted_requests(root, 5);
     std::sort(asked.begin(), asked.end());
-    EXPECT_EQ(asked, (std::vector<std::string>{"https://api.example/v1/items/1/downloadurls",
-                                               "https://api.example/v1/items/2/downloadurls",
-                                               "https://files.example/1.mid",
-                                               "https://files.example/1.mp3",
-                                               "https://files.example/2.mid"}));
+    EXPECT_EQ(asked, (std::vector<std::string>{
+                         "GET /items/1/downloadurls", "GET /items/2/downloadurls",
+                         "GET https://files.example/1.mid", "GET https://files.example/1.mp3",
+                         "GET https://files.example/2.mid"}));
     ASSERT_EQ(queuelist_get().size(), 2u);
     EXPECT_EQ(queuelist_get()[0].id, 2u);
     EXPECT_EQ(queuelist_get()[0].display_order, 0u);
@@ -321,7 +296,7 @@ TEST_F(Player, DownloadsByHandNeedAnAddressAndLeaveThePlayManagerAlone) {
     // An image on its own updates only the play manager's flag.
     callback_downloadurl(-1, "<r><image>https://files.example/5.jpg</image></r>", user(5));
     do_download("5");
-    EXPECT_EQ(requests(1).back(), "https://files.example/5.jpg");
+    EXPECT_EQ(noted_requests(root, 1).back(), "GET https://files.example/5.jpg");
     EXPECT_FALSE(isImageDownload(5));
     arrive(5, "image");
     EXPECT_TRUE(isImageDownload(5));
