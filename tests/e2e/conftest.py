@@ -99,6 +99,23 @@ def linked_daemon(control_server, start_daemon):
 
 
 @pytest.fixture
+def player(root, service, control_server, linked_daemon):
+    """A linked daemon with tokens stored, switched on with the start-up
+    chain at rest (as after its last step), so a loaded song is started."""
+    store_tokens(root)
+    # Each element is still read on its own: send() waits until the daemon
+    # has read it. The short gap keeps the many sequencer reports quick.
+    control_server.write_gap = 0.01
+    for element, answer in (('<set_ondemand status="on"/>', '<set_seq time="0" />'),
+                            ('<rcs status="to_standby"/>', '<set_rcs mode="normal"/>'),
+                            ('<set_ondemand status="on"/>', '<set_seq time="0" />')):
+        mark = control_server.mark()
+        control_server.send(element)
+        control_server.wait_for(answer, after=mark)
+    return linked_daemon
+
+
+@pytest.fixture
 def ondemand(root):
     """ondemand(*args, stdin=b"", timeout=10) -> CompletedProcess: a one-shot
     run to its end under the root."""

@@ -3,8 +3,8 @@ the session file that follows the furthest second reached, the stop event
 when the play ends, and a session left by a power cut reported at the next
 start.
 
-The queue is played as in test_play.py: the control server plays the
-sequencer's part and reports "load", "stop" and "play"."""
+The queue is played as in test_play.py (fakes/play.py): the control server
+plays the sequencer's part and reports "load", "stop" and "play"."""
 
 import os
 
@@ -13,8 +13,8 @@ import pytest
 from conftest import store_tokens
 from fakes import wait_until
 from fakes.songs import midi_file, serve_song
-from test_play import (PLAY, player, queue_batch, requests_to, search, settled,  # noqa: F401
-                       start_loaded_song, wait_load)
+from fakes.play import (PLAY, queue_batch, requests_to, search, settled, start_loaded_song,
+                        wait_load)
 
 SESSION_FILE = "/usr/local/session/sssn"
 
@@ -73,7 +73,7 @@ def stop_events(service, song_id, count=1):
 
 
 @pytest.fixture
-def member(control_server, player):  # noqa: F811
+def member(control_server, player):
     control_server.send('<set_ondemand cmd="setOption" gratis="false"/>')
     return player
 

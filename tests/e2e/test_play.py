@@ -17,9 +17,10 @@ import xml.etree.ElementTree as ET
 
 import pytest
 
-from conftest import store_tokens
 from fakes import scaled, wait_until
-from fakes.answers import error_answer, items_answer, song_item
+from fakes.answers import error_answer, song_item
+from fakes.play import (HOLD, LOAD, PLAY, queue_batch, requests_to, search, settled, song_dir,
+                        start_loaded_song, wait_load)
 from fakes.playlists import playlist_entry, playlist_songs_answer, playlists_answer
 from fakes.published import (NAMES, dialog_file, listed_song, managed_song, masked,
                              playmanager_file, published, published_json, queuelist_file, status,
@@ -27,10 +28,7 @@ from fakes.published import (NAMES, dialog_file, listed_song, managed_song, mask
 from fakes.songs import (address_paths, archive, file_path as served_path, image_file, midi_file,
                          mp3_file, serve_song, song_archive, symlink)
 
-LOAD = '<set_seq status="load"'
 PAUSE = '<set_seq status="pause" />\n'
-PLAY = '<set_seq status="play"/>\n'
-HOLD = '<set_seq status="pause"/>\n'  # a loaded song that is to stay paused
 RESTART = '<set_seq time="0" />\n'
 NO_SONG = '<set_rcs mode="ondemandNoSong"/>\n'
 
@@ -80,28 +78,7 @@ def json_watch(root):
     assert watch.reads > 0
 
 
-# -- the daemon, switched on ---------------------------------------------------
-
-@pytest.fixture
-def player(root, service, control_server, linked_daemon):
-    """A linked daemon with tokens stored, switched on with the start-up
-    chain at rest (as after its last step), so a loaded song is started."""
-    store_tokens(root)
-    # Each element is still read on its own: send() waits until the daemon
-    # has read it. The short gap keeps the many sequencer reports quick.
-    control_server.write_gap = 0.01
-    for element, answer in (('<set_ondemand status="on"/>', '<set_seq time="0" />'),
-                            ('<rcs status="to_standby"/>', '<set_rcs mode="normal"/>'),
-                            ('<set_ondemand status="on"/>', '<set_seq time="0" />')):
-        mark = control_server.mark()
-        control_server.send(element)
-        control_server.wait_for(answer, after=mark)
-    return linked_daemon
-
-
-def song_dir(root, song_id):
-    return root.at(f"/usr/local/ondemand/{song_id}")
-
+# -- what the daemon did ---------------------------------------------------------
 
 def song_dirs(root):
     """The ids of the song directories on the device."""
@@ -109,49 +86,9 @@ def song_dirs(root):
     return sorted(int(name) for name in os.listdir(base)) if os.path.isdir(base) else []
 
 
-def search(service, control_server, root, ids, **changes):
-    """Fills the song list with songs of these ids."""
-    service.route("GET", "/items", body=items_answer([song_item(n, **changes) for n in ids]))
-    control_server.send('<set_ondemand cmd="search" title="x"/>')
-    wait_for_file(root, "song", lambda text: text.count('"id":') == min(len(ids), 200))
-
-
-def queue_batch(control_server, ids, cmd="addQueueBtm", field="songId"):
-    control_server.send_all([f'<set_ondemand cmd="{cmd}" {field}="{value}"/>'
-                             for value in ["start", *ids, "end"]])
-
-
-def wait_load(control_server, after, timeout=10):
-    """The next load message from `after` on: (its text, its attributes as
-    an XML reader reads them). Fails when it is no well-formed element."""
-    message = control_server.wait_for(lambda m: m.startswith(LOAD), after=after, timeout=timeout)
-    element = ET.fromstring(message)
-    assert element.tag == "set_seq"
-    return message, element.attrib
-
-
 def loaded(control_server, after):
     """The load messages sent from `after` on."""
     return [m for m in control_server.messages[after:] if m.startswith(LOAD)]
-
-
-def start_loaded_song(control_server, then="play"):
-    """The sequencer reports the loaded song ready; the daemon answers play
-    (or pause); with then="play" the sequencer starts it."""
-    mark = control_server.mark()
-    control_server.send_all(['<seq status="load"/>', '<seq status="stop"/>'])
-    answer = control_server.wait_for(lambda m: m in (PLAY, HOLD), after=mark)
-    if then == "play" and answer == PLAY:
-        control_server.send('<seq status="play" time="0"/>')
-    control_server.sync()
-    return answer
-
-
-def requests_to(service, path, count=1):
-    """The requests to `path`, once there are `count` of them."""
-    assert service.wait_until(lambda: sum(r.path == path for r in service.requests) >= count), (
-        f"fewer than {count} requests to {path}: {[r.path for r in service.requests]}")
-    return [r for r in service.requests if r.path == path]
 
 
 def queue_entries(root):
@@ -160,30 +97,6 @@ def queue_entries(root):
 
 def queue_ids(root):
     return [int(song["id"]) for song in queue_entries(root)]
-
-
-def children(daemon):
-    with open(f"/proc/{daemon.pid}/task/{daemon.pid}/children") as f:
-        return f.read().split()
-
-
-def settled(service, daemon, control_server):
-    """Everything sent before has been handled, every request it started
-    (also those that waited their turn) has been answered, and its curl
-    has ended and been reaped with its answer handled. The daemon handles
-    one element at a time, so once it has read a sync element it is done
-    with the earlier ones and with the ends it had reaped."""
-    def quiet():
-        return not children(daemon) and all(r.finished is not None for r in service.requests)
-
-    control_server.sync()
-    while True:
-        assert wait_until(quiet, timeout=10), (
-            f"children left: {children(daemon)}; "
-            f"unanswered: {[r.path for r in service.requests if r.finished is None]}")
-        control_server.sync()
-        if quiet():
-            return
 
 
 def assert_idle(daemon):

@@ -8,7 +8,7 @@ import time
 
 from fakes import wait_until
 from fakes.songs import archive, midi_file, serve_song
-from test_play import LOAD, player, queue_batch, search, song_dir, wait_load  # noqa: F401
+from fakes.play import LOAD, queue_batch, search, song_dir, wait_load
 
 UNZIP_LIMIT = 30  # seconds
 
