@@ -16,10 +16,12 @@ from dataclasses import dataclass, field
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from fakes import (Daemon, DeviceRoot, FakeControlServer, FakeMusicService,  # noqa: E402
-                   ondemand_binary, run_ondemand)
+                   ondemand_binary, run_ondemand, wait_until)
 from fakes.answers import (FEATURES_OA, LOGIN_OK, error_answer, items_answer,  # noqa: E402
                            song_item)
-from fakes.catalogue import gratis_answer, preset_entry  # noqa: E402
+from fakes.catalogue import (genre_entry, genres_answer, preset_entry,  # noqa: E402
+                             presets_answer, recommend_answer, recommend_entry)
+from fakes.playlists import playlist_entry, playlists_answer  # noqa: E402
 from fakes.published import CTRL_DIR, wait_for_file  # noqa: E402
 from fakes.songs import image_file, midi_file, mp3_file, serve_song, song_archive  # noqa: E402
 
@@ -134,6 +136,24 @@ class ShowSongDirs:
 
 
 @dataclass
+class ShowSession:
+    """Prints the play-session file, which lets a play be reported after a
+    power cut; with `until`, once the file holds that text (the file is
+    written when the service's answer to the play event is in)."""
+    until: str = ""
+    path: str = "/usr/local/session/sssn"
+
+    def run(self, s):
+        s.control.sync()
+        if self.until:
+            assert wait_until(lambda: s.root.exists(self.path)
+                              and self.until in s.root.read(self.path), timeout=15), (
+                f"{self.path} never held {self.until}")
+        s.out(f"{self.path}: " + (s.root.read(self.path) if s.root.exists(self.path)
+                                  else "(none)"))
+
+
+@dataclass
 class AwaitRequest:
     """Waits until the music service has received a request for `path`."""
     path: str
@@ -212,8 +232,15 @@ SONGS = items_answer([
     song_item(3, title="Nocturne &quot;Op. 9&quot;", genre=None),  # lacks a genre: left out
 ])
 
-GRATIS = gratis_answer([preset_entry(30, "Free picks")],
-                      [song_item(4, title="Arabesque No. 1", artist="Debussy")])
+PRESETS = presets_answer([preset_entry(12, "Evening classics"), preset_entry(14, "Waltzes")])
+MINE = playlists_answer([playlist_entry(9, "My Playlist", 1)])
+GENRES = genres_answer([genre_entry(1, "Classical", 1), genre_entry(2, "Jazz", 2)])
+RECOMMENDED = recommend_answer([recommend_entry("For you", 1, [song_item(5, title="Reverie")])])
+# A playlist's songs keep their position in the playlist as display order.
+EVENING = items_answer([
+    song_item(2, display_order="0", title="Clair de Lune", artist="Debussy"),
+    song_item(1, display_order="1", title="Gymnop\u00e9die No. 1", artist="Satie"),
+])
 
 SESSION = [
     Say("The daemon starts (ondemand -d) and registers with the control server"),
@@ -229,65 +256,71 @@ SESSION = [
     Console([("login user@example.com secret", "contents : refresh-1"),
              ("search piano", "*     2: Clair de Lune"), "do_song_list"]),
     ShowRequests(),
-    Say("With the stored tokens, the start command logs the session in: the start-up chain "
-        "reads the account and, for a gratis member, the gratis playlists, then closes its "
-        "wait dialog"),
-    Route("GET", "/cms/playlist/gratis", body=GRATIS),
+    Say("A member's account (not gratis): the start command runs the whole start-up chain, "
+        "each step asked once the answer before it is in: account features, preset "
+        "playlists, the user's playlists, genres, recommended playlists; the last answer "
+        "closes the connecting dialog"),
+    Send('<set_ondemand cmd="setOption" gratis="false"/>'),
+    Route("GET", "/cms/playlists", body=PRESETS),
+    Route("GET", "/user/playlists", body=MINE),
+    Route("GET", "/items/genres", body=GENRES),
+    Route("GET", "/items/recommend/playlists", body=RECOMMENDED),
     Send('<set_ondemand cmd="ondemandStart" pfix="d" id="1"/>', answers=4),
-    AwaitFile("presetPlaylist", "Free picks"),
+    AwaitFile("recommendPlaylist", "For you"),
     AwaitFile("dialog", '"isShow":false'),
     ShowRequests(),
-    ShowFiles(["ondemand_status.json", "ondemand_dialog.json"]),
-    Say("A search fills the song list"),
-    Send('<set_ondemand cmd="search" page="1" page_size="20" title="piano"/>'),
-    AwaitFile("song", "Clair de Lune"),
-    ShowRequests(),
-    ShowFiles(["ondemand_song.json", "ondemand_dialog.json"]),
-    Say("A failing search keeps the list and shows the service's message"),
+    ShowFiles(["ondemand_status.json", "ondemand_dialog.json", "ondemand_presetPlaylist.json"]),
+    Say("A failing search shows the service's message in an error dialog, which the user "
+        "confirms"),
     Route("GET", "/items", 500, error_answer("Search is resting")),
     Send('<set_ondemand cmd="search" title="organ"/>'),
     AwaitFile("dialog", '"type":"error"'),
     ShowRequests(),
     ShowFiles(["ondemand_dialog.json"]),
     Send('<set_ondemand cmd="dlgConfirmed"/>'),
-    Say("A member's account (not gratis): plays will be reported to the service"),
-    Send('<set_ondemand cmd="setOption" gratis="false"/>'),
-    Route("POST", "/user/history/event/play/2/", body="<response/>"),
-    Route("POST", "/user/history/event/stop/2/", body="<response/>"),
-    Say("Two songs of a search go into the play queue, which plays from its first entry: the "
-        "play song's addresses and files are fetched, then the next song's; the archive is "
-        "unpacked and the song is loaded into the sequencer"),
-    Route("GET", "/items", body=SONGS),
-    Send('<set_ondemand cmd="search" title="piano"/>'),
-    AwaitFile("song", "Clair de Lune"),
+    Say("The interface opens preset playlist 12: the service answers its songs"),
+    Route("GET", "/cms/playlists/12", body=EVENING),
+    Send('<set_ondemand cmd="presetPlaylist" playlistID="12"/>'),
+    AwaitFile("presetPlaylist", "Clair de Lune"),
+    ShowRequests(),
+    Say("Its first song is played: the play song's addresses and files are fetched, then the "
+        "next song's; the archive is unpacked and the song is loaded into the sequencer"),
     ServeSong(2, {"zip": song_archive(), "image": image_file()}),
     ServeSong(1, {"midi": midi_file(3), "mp3": mp3_file(2)}),
-    Send('<set_ondemand cmd="addQueueBtm" songId="start"/>'),
-    Send('<set_ondemand cmd="addQueueBtm" songId="2"/>'),
-    Send('<set_ondemand cmd="addQueueBtm" songId="1"/>'),
-    Send('<set_ondemand cmd="addQueueBtm" songId="end"/>'),
+    Route("POST", "/user/history/event/play/2/", body="<response/>"),
+    Route("POST", "/user/history/event/stop/2/", body="<response/>"),
+    Send('<set_ondemand cmd="ondemandPlaySong" category="preset" playSongIndex="0" '
+         'playlistID="12"/>'),
     AwaitMessage('status="load"'),
     ShowRequests(),
     ShowSongDirs(),
-    Say("The loaded song has left the queue; the play manager shows it and the next song"),
-    ShowFiles(["ondemand_queuelist.json", "ondemand_playmanager.json"]),
-    Say("The sequencer reports the song loaded and stopped: the daemon starts it, and the "
-        "first \"play\" is reported to the service"),
+    ShowFiles(["ondemand_playmanager.json"]),
+    Say("The sequencer reports the song loaded and stopped: the daemon starts it; the first "
+        "\"play\" is reported to the service as a play from preset playlist 12 (pinfo=pp), "
+        "with a new session id, and the session is written to its file"),
     Send('<seq status="load"/>'),
     Send('<seq status="stop"/>', answers=1),
     Send('<seq status="play" time="0"/>', answers=1),
     AwaitRequest("/user/history/event/play/2/"),
     ShowRequests(),
-    Say("The song ends: its play is closed and the next entry is loaded"),
+    ShowSession(until='sec="0"'),
+    Say("The sequencer reports its position: the file keeps the furthest second reached, "
+        "also after a seek back"),
+    Send('<seq status="play" time="95400"/>'),
+    Send('<seq status="play" time="12000"/>'),
+    ShowSession(),
+    Say("The song ends: the play is closed with a stop event that carries the furthest "
+        "second, and the playlist's next song is loaded"),
     Send('<seq status="nosong"/>'),
+    AwaitRequest("/user/history/event/stop/2/"),
     AwaitMessage('status="load"'),
     ShowRequests(),
     ShowFiles(["ondemand_playmanager.json"]),
-    Say("The instrument goes to standby: the service is switched off, the downloads removed"),
+    Say("The instrument goes to standby: the service is switched off, the downloads and the "
+        "session file removed"),
     Send('<rcs status="to_standby"/>', answers=2),
     ShowSongDirs(),
-    Say("Everything the daemon publishes for the web interface"),
-    ShowFiles(),
+    ShowSession(),
     Say("One-shot options"),
     Run(["-v"]),
     Run(["-d", "-x", '<a b="1"><c>t</c></a>']),
