@@ -242,6 +242,11 @@ EVENING = items_answer([
     song_item(1, display_order="1", title="Gymnop\u00e9die No. 1", artist="Satie"),
 ])
 
+QUEUED = items_answer([
+    song_item(4, display_order="0", title="Arabesque No. 1", artist="Debussy"),
+    song_item(5, display_order="1", title="Gnossienne No. 1", artist="Satie"),
+])
+
 SESSION = [
     Say("The daemon starts (ondemand -d) and registers with the control server"),
     Expect(2),
@@ -316,6 +321,28 @@ SESSION = [
     AwaitMessage('status="load"'),
     ShowRequests(),
     ShowFiles(["ondemand_playmanager.json"]),
+    Say("Two songs of a search go into the play queue, which then plays from its first "
+        "entry: its addresses and files, then the next song's, and the load message"),
+    Route("GET", "/items", body=QUEUED),
+    Send('<set_ondemand cmd="search" title="arabesque"/>'),
+    AwaitFile("song", "Arabesque"),
+    ServeSong(4, {"zip": song_archive()}),
+    ServeSong(5, {"midi": midi_file(2)}),
+    Route("POST", "/user/history/event/play/4/", body="<response/>"),
+    Send('<set_ondemand cmd="addQueueBtm" songId="start"/>'),
+    Send('<set_ondemand cmd="addQueueBtm" songId="4"/>'),
+    Send('<set_ondemand cmd="addQueueBtm" songId="5"/>'),
+    Send('<set_ondemand cmd="addQueueBtm" songId="end"/>'),
+    AwaitMessage('status="load"'),
+    ShowRequests(),
+    Say("The loaded song has left the queue; the play manager shows it and the next song"),
+    ShowFiles(["ondemand_queuelist.json", "ondemand_playmanager.json"]),
+    Say("The sequencer reports the song loaded and stopped, and plays it"),
+    Send('<seq status="load"/>'),
+    Send('<seq status="stop"/>', answers=1),
+    Send('<seq status="play" time="0"/>'),
+    AwaitRequest("/user/history/event/play/4/"),
+    ShowRequests(),
     Say("The instrument goes to standby: the service is switched off, the downloads and the "
         "session file removed"),
     Send('<rcs status="to_standby"/>', answers=2),
