@@ -21,15 +21,15 @@ namespace {
 const char* MAKE_ZIP = R"(
 import sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w") as z:
-    for spec in sys.argv[2:]:
-        if "->" in spec:
-            name, target = spec.split("->", 1)
+    for entry in sys.argv[2:]:
+        if "->" in entry:
+            name, target = entry.split("->", 1)
             info = zipfile.ZipInfo(name)
             info.create_system = 3
             info.external_attr = 0o120777 << 16
             z.writestr(info, target)
         else:
-            name, data = spec.split("=", 1)
+            name, data = entry.split("=", 1)
             z.writestr(name, data)
 )";
 
