@@ -6,7 +6,7 @@
 #include "service/status.h"
 #include "state/presetPlaylist.h"
 #include "support/answers.h"
-#include "support/stand_in_service.h"
+#include "support/service_on.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
@@ -109,28 +109,9 @@ TEST(PresetState, EveryGratisPlaylistHoldsEveryItemOfTheAnswer) {
     EXPECT_TRUE(presetlists_get().empty() && presetSongs_get().empty());
 }
 
-class Presets : public ::testing::Test {
+class Presets : public ServiceOn {
   protected:
-    void SetUp() override {
-        xml_init();
-        install_stand_in_service(root);
-        fs::mk_dir(root.path() + "/usr/local/www/ctrl");
-        // Off with the start-up chain at rest, the lists empty, and a stop
-        // left pending by a refusal in an earlier test taken; then on.
-        set_status("off");
-        initCallWebApi();
-        set_status("on");
-    }
-    void TearDown() override {
-        set_status("off");
-        run_until([] { return curl_num() == 0; });
-    }
-    std::vector<std::string> sent(size_t count) { return noted_requests(root, count); }
-    std::string preset_file() {
-        return root.read("/usr/local/www/ctrl/ondemand_presetPlaylist.json");
-    }
-
-    TempRoot root;
+    std::string preset_file() { return file("presetPlaylist"); }
 };
 
 TEST_F(Presets, OpeningAPresetFetchesItsSongsUnderItsId) {

@@ -13,7 +13,7 @@
 #include "state/playlist.h"
 #include "state/recommendPlaylist.h"
 #include "support/answers.h"
-#include "support/stand_in_service.h"
+#include "support/service_on.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
@@ -79,33 +79,7 @@ TEST(GenreState, GenresAreOrderedByTheirSortAsUnsigned) {
     EXPECT_TRUE(getGenres().empty());
 }
 
-class Recommend : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        xml_init();
-        install_stand_in_service(root);
-        fs::mk_dir(root.path() + "/usr/local/www/ctrl");
-        // Off with the start-up chain at rest, the lists empty, and a stop
-        // left pending by a refusal in an earlier test taken; then on.
-        set_status("off");
-        initCallWebApi();
-        set_status("on");
-    }
-    void TearDown() override {
-        set_status("off");
-        setGratis("true");
-        run_until([] { return curl_num() == 0; });
-    }
-    std::vector<std::string> sent(size_t count) { return noted_requests(root, count); }
-    std::string file(const char* name) {
-        return root.read(std::string("/usr/local/www/ctrl/ondemand_") + name + ".json");
-    }
-    void remove_file(const char* name) {
-        fs::rm_file(root.path() + "/usr/local/www/ctrl/ondemand_" + name + ".json");
-    }
-
-    TempRoot root;
-};
+using Recommend = ServiceOn;
 
 // What the end-to-end tests do not show: failed answers keep the song list
 // and its file, and nothing is asked while the service is off.
