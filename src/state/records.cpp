@@ -68,11 +68,17 @@ const ListRule<Song> PLAYLIST_SONGS_RULE = {"item", {}, song_from, nullptr, fals
 
 namespace {
 
-Playlist user_playlist_from(const Self& element) {
+Playlist service_playlist_from(const Self& element) {
     Playlist playlist;
     playlist.id = attr_id(element, "id");
     playlist.name = attr_text(element, "name");
     playlist.modified_at = attr_text(element, "modified_at");
+    return playlist;
+}
+
+// The user's own playlists also carry their order.
+Playlist user_playlist_from(const Self& element) {
+    Playlist playlist = service_playlist_from(element);
     playlist.sort = static_cast<uint32_t>(attr_int(element, "sort"));
     return playlist;
 }
@@ -83,14 +89,6 @@ const ListRule<Playlist> USER_PLAYLIST_RULE = {
     "playlist", {"id", "name", "modified_at", "sort"}, user_playlist_from, &Playlist::sort, false};
 
 namespace {
-
-Playlist service_playlist_from(const Self& element) {
-    Playlist playlist;
-    playlist.id = attr_id(element, "id");
-    playlist.name = attr_text(element, "name");
-    playlist.modified_at = attr_text(element, "modified_at");
-    return playlist;
-}
 
 Playlist recommend_playlist_from(const Self& element) {
     Playlist playlist;

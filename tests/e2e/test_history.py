@@ -13,23 +13,8 @@ import pytest
 from conftest import store_tokens
 from fakes import wait_until
 from fakes.songs import midi_file, serve_song
-from fakes.play import (PLAY, queue_batch, requests_to, search, settled, start_loaded_song,
-                        wait_load)
-
-SESSION_FILE = "/usr/local/session/sssn"
-
-
-def session_record(song_id, session_id, sec):
-    """The session file: one element, no line end."""
-    return f'<sssn song_id="{song_id}" session_id="{session_id}" sec="{sec}" />'
-
-
-def saved(root):
-    return root.read(SESSION_FILE) if root.exists(SESSION_FILE) else None
-
-
-def wait_saved(root, expected):
-    assert wait_until(lambda: saved(root) == expected), f"session file: {saved(root)!r}"
+from fakes.play import (PLAY, SESSION_FILE, queue_batch, requests_to, saved, search,
+                        session_record, settled, start_loaded_song, wait_load, wait_saved)
 
 
 def inode(root):

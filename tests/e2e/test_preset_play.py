@@ -14,7 +14,8 @@ from conftest import store_tokens
 from fakes.answers import items_answer, song_item
 from fakes.catalogue import (genres_answer, gratis_answer, preset_entry, presets_answer,
                              recommend_answer)
-from fakes.play import PLAY, requests_to, settled, song_dir, start_loaded_song, wait_load
+from fakes.play import (PLAY, SESSION_FILE, requests_to, saved, session_record, settled,
+                        song_dir, start_loaded_song, wait_load, wait_saved)
 from fakes.playlists import playlist_entry, playlists_answer
 from fakes.published import (WAIT_HIDDEN, listed_song, managed_song, masked, playlist_file,
                              playmanager_file, published, user_playlist, wait_for_file)
@@ -23,7 +24,6 @@ from fakes.timing import wait_until
 
 START = '<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>'
 STAMP = "2024-04-01 09:00:00"
-SESSION_FILE = "/usr/local/session/sssn"
 UUID = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")
 
 
@@ -66,18 +66,6 @@ def member(root, service, control_server, linked_daemon):
         for event in ("play", "stop"):
             service.route("POST", f"/user/history/event/{event}/{song_id}/", body="<response/>")
     return linked_daemon
-
-
-def session_record(song_id, session_id, sec):
-    return f'<sssn song_id="{song_id}" session_id="{session_id}" sec="{sec}" />'
-
-
-def saved(root):
-    return root.read(SESSION_FILE) if root.exists(SESSION_FILE) else None
-
-
-def wait_saved(root, expected):
-    assert wait_until(lambda: saved(root) == expected), f"session file: {saved(root)!r}"
 
 
 def preset_play_event(service, song_id):

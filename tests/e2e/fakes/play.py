@@ -73,3 +73,21 @@ def settled(service, daemon, control_server):
         control_server.sync()
         if quiet():
             return
+
+
+# -- the play-session file ---------------------------------------------------------
+
+SESSION_FILE = "/usr/local/session/sssn"
+
+
+def session_record(song_id, session_id, sec):
+    """The session file: one element, no line end."""
+    return f'<sssn song_id="{song_id}" session_id="{session_id}" sec="{sec}" />'
+
+
+def saved(root):
+    return root.read(SESSION_FILE) if root.exists(SESSION_FILE) else None
+
+
+def wait_saved(root, expected):
+    assert wait_until(lambda: saved(root) == expected), f"session file: {saved(root)!r}"
