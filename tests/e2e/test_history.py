@@ -11,7 +11,6 @@ import os
 import pytest
 
 from conftest import store_tokens
-from fakes import wait_until
 from fakes.songs import midi_file, serve_song
 from fakes.play import (PLAY, SESSION_FILE, queue_batch, requests_to, saved, search,
                         session_record, settled, start_loaded_song, wait_load, wait_saved)

@@ -20,7 +20,6 @@ from fakes.playlists import playlist_entry, playlists_answer
 from fakes.published import (WAIT_HIDDEN, listed_song, managed_song, masked, playlist_file,
                              playmanager_file, published, user_playlist, wait_for_file)
 from fakes.songs import midi_file, serve_song
-from fakes.timing import wait_until
 
 START = '<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>'
 STAMP = "2024-04-01 09:00:00"
