@@ -11,12 +11,18 @@ const char* or_empty(const char* text) {
     return text != nullptr ? text : "";
 }
 
-// The user value tells the answer whether the search named a genre.
-void on_search(Self& answer, void* by_genre) {
-    songlist_set_list(answer, by_genre != nullptr ? SONGLIST_GENRE_SEARCH : SONGLIST_SEARCH);
+// The user value tells the answer whether the search named a genre. Its
+// songs were read while the answer was parsed.
+void on_search(Self&, void* by_genre) {
+    songlist_fill_streamed(by_genre != nullptr ? SONGLIST_GENRE_SEARCH : SONGLIST_SEARCH);
+    json_make_songlist_json();
 }
 
-const AnswerHandler SEARCH_ANSWER = {"search", "search", on_search, true};
+const AnswerStream SEARCH_SONGS = {songlist_stream_begin, songlist_stream_visit,
+                                   songlist_stream_discard};
+const AnswerHandler SEARCH_ANSWER = {
+    "search",        "search", on_search, true,    false,        Unreadable::ShowLabel,
+    Failure::Dialog, nullptr,  0,         nullptr, &SEARCH_SONGS};
 const RequestStarter SEARCH_REQUEST = {true, DLG_MSG_CONNECTING, "search", true};
 
 } // namespace

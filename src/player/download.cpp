@@ -140,8 +140,9 @@ void do_downloadurl(uint64_t id) {
         if (id != 0) {
             sent = request_downloadurl(id, isGratisMember());
         } else {
-            for (const Song& song : songlist_get()) {
-                request_downloadurl(song.id, false);
+            const SongStore& songs = songlist_get();
+            for (size_t i = 0; i < songs.size(); ++i) {
+                request_downloadurl(songs.id(i), false);
             }
         }
         // A request that cannot be sent gets no answer to move the play

@@ -25,9 +25,16 @@ void report_failed_answer(int status, const char* operation, const Self& answer)
 namespace {
 
 // False when the handler is done with the answer.
-bool read_answer(const AnswerHandler& handler, int status, const std::string& body, Self& answer) {
-    if (self_parse(body, answer) == 0) {
+bool read_answer(const AnswerHandler& handler, int status, const std::string& body, Self& answer,
+                 bool streaming) {
+    int parsed =
+        streaming ? self_parse(body, answer, handler.stream->visit) : self_parse(body, answer);
+    if (parsed == 0) {
         return true;
+    }
+    // What was read before the text failed is not a list.
+    if (streaming) {
+        handler.stream->discard();
     }
     if (handler.parse_debug != nullptr) {
         debug_printf("%s", handler.parse_debug);
@@ -57,7 +64,11 @@ void handle_answer(const AnswerHandler& handler, int status, const std::string& 
     bool taken = handler.taken_failure != 0 && status == handler.taken_failure;
     bool failed = handler.failure != Failure::Ignore && !is_success_status(status) && !taken;
     bool done = false;
-    if (!read_answer(handler, status, body, answer)) {
+    bool streaming = handler.stream != nullptr && !failed;
+    if (streaming) {
+        handler.stream->begin();
+    }
+    if (!read_answer(handler, status, body, answer, streaming)) {
         // The unreadable answer has been reported.
     } else if (failed && handler.failure == Failure::Dialog) {
         report_failed_answer(status, handler.operation, answer);
@@ -75,6 +86,9 @@ void handle_answer(const AnswerHandler& handler, int status, const std::string& 
     }
     if (!done && handler.failed != nullptr) {
         handler.failed(user);
+    }
+    if (streaming) {
+        handler.stream->discard();
     }
     if (handler.publishes_status) {
         json_make_status_json();

@@ -35,6 +35,17 @@ enum class Failure {
     Ignore,      // the status is not looked at
 };
 
+// A list read while its answer is parsed, so that a long one never stands
+// whole in the tree: begin comes before the parse, the parser hands every
+// element to visit (true: the element became a record and is left out of the
+// tree), and discard drops what was read when the success action did not
+// take it. Used only for answers with a success status.
+struct AnswerStream {
+    void (*begin)();
+    bool (*visit)(const Self& element);
+    void (*discard)();
+};
+
 struct AnswerHandler {
     const char* parse_label;
     // The words of "server([status]: words)".
@@ -55,6 +66,7 @@ struct AnswerHandler {
     // Runs after a failed or unreadable answer has been reported, e.g. to
     // drop the rest of a chain of requests that goes on only after success.
     void (*failed)(void* user) = nullptr;
+    const AnswerStream* stream = nullptr;
 };
 
 void handle_answer(const AnswerHandler& handler, int status, const std::string& body, void* user);

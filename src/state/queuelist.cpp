@@ -39,12 +39,7 @@ void init_qlist() {
 }
 
 int getSongInfo(uint64_t id, Song& song) {
-    auto it = songlist_get_from_id(id);
-    if (it == songlist_get().end()) {
-        return -1;
-    }
-    song = *it;
-    return 0;
+    return songlist_find(id, song) ? 0 : -1;
 }
 
 int addSongToQueuelistBtm(uint64_t id) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 struct Song {
@@ -70,32 +71,55 @@ template <typename Record> struct ListRule {
     const char* orphan = nullptr;
 };
 
-// Every record element of the answer, depth first in document order, into
-// `out` (emptied first), then sorted by the rule's key.
-template <typename Record>
-void read_list(const Self& answer, const ListRule<Record>& rule, std::vector<Record>& out) {
-    out.clear();
-    uint32_t counter = 0;
-    self_foreach(answer, [&rule, &out, &counter](const Self& node) {
-        if (node.name == rule.element && has_attributes(node, rule.required)) {
-            out.push_back(rule.read(node));
-            if (rule.counted) {
-                out.back().*rule.order = ++counter;
-            }
-        } else if (rule.child != nullptr && node.name == rule.child) {
+// Takes one element into the list `out` (emptied before the first): a record
+// element becomes a record, a child element of a record holding songs a
+// song of the last record. Elements come depth first in document order,
+// from a walk of the answer or from the parser as it reads. True when the
+// element became a record.
+template <typename Record, typename Out>
+bool read_record(const Self& node, const ListRule<Record>& rule, Out& out) {
+    if (node.name == rule.element && has_attributes(node, rule.required)) {
+        Record record = rule.read(node);
+        if (rule.counted) {
+            record.*rule.order = static_cast<uint32_t>(out.size() + 1);
+        }
+        out.push_back(std::move(record));
+        return true;
+    }
+    if constexpr (std::is_same_v<Out, std::vector<Record>>) {
+        if (rule.child != nullptr && node.name == rule.child) {
             if (out.empty()) {
                 debug_printf("%s", rule.orphan != nullptr ? rule.orphan : "");
             } else {
                 (out.back().*rule.songs).push_back(song_from(node));
             }
         }
+    }
+    return false;
+}
+
+template <typename Record> void sort_records(std::vector<Record>& out, uint32_t Record::*order) {
+    std::sort(out.begin(), out.end(),
+              [order](const Record& a, const Record& b) { return a.*order < b.*order; });
+}
+
+// Puts the list read in the rule's order.
+template <typename Record, typename Out> void finish_list(const ListRule<Record>& rule, Out& out) {
+    if (rule.order != nullptr) {
+        sort_records(out, rule.order);
+    }
+}
+
+// Every record element of the answer, depth first in document order, into
+// `out` (emptied first), then sorted by the rule's key.
+template <typename Record, typename Out>
+void read_list(const Self& answer, const ListRule<Record>& rule, Out& out) {
+    out.clear();
+    self_foreach(answer, [&rule, &out](const Self& node) {
+        read_record(node, rule, out);
         return 0;
     });
-    if (rule.order != nullptr) {
-        auto order = rule.order;
-        std::sort(out.begin(), out.end(),
-                  [order](const Record& a, const Record& b) { return a.*order < b.*order; });
-    }
+    finish_list(rule, out);
 }
 
 // The song list of a search, recommended songs or history answer.

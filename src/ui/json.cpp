@@ -221,12 +221,12 @@ void json_make_dialog_json() {
 }
 
 void json_make_songlist_json() {
-    const std::vector<Song>& songs = songlist_get();
+    const SongStore& songs = songlist_get();
     size_t count = songs.size() < MAX_PUBLISHED_SONGS ? songs.size() : MAX_PUBLISHED_SONGS;
     Writer w;
     w.open().quoted_time("updatetime", get_systime()).array("songs");
     for (size_t i = 0; i < count; ++i) {
-        const Song& s = songs[i];
+        const Song s = songs.at(i);
         w.open().quoted("id", id_of(s.id)).quoted("display_order", s.display_order);
         add_credits(w, s)
             .text("rollform_type", s.rollform_type)

@@ -1,18 +1,18 @@
 #include "xml/xml.h"
 
 #include "base/debug.h"
+#include "xml/parser.h"
 
 #include <cstdint>
 #include <cstring>
-#include <expat.h>
 
 namespace {
 
 XML_Parser parser_ = nullptr;
 
-// Deeper documents are refused: the tree and its readers recurse, and no
-// message or service answer comes anywhere near this.
-constexpr size_t MAX_DEPTH = 256;
+void XMLCALL refuse_doctype(void*, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+    xml_stop();
+}
 
 struct Builder {
     std::unique_ptr<xml_element> root;
@@ -23,11 +23,11 @@ struct Builder {
 
 constexpr const char* WHITE_SPACE = " \t\r\n";
 
-void on_start(void* data, const XML_Char* name, const XML_Char** attributes) {
+void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attributes) {
     auto* builder = static_cast<Builder*>(data);
-    if (builder->failed || builder->open.size() >= MAX_DEPTH) {
+    if (builder->failed || builder->open.size() >= XML_MAX_DEPTH) {
         builder->failed = true;
-        XML_StopParser(parser_, XML_FALSE);
+        xml_stop();
         return;
     }
     auto element = std::make_unique<xml_element>();
@@ -45,7 +45,7 @@ void on_start(void* data, const XML_Char* name, const XML_Char** attributes) {
     builder->text.emplace_back();
 }
 
-void on_end(void* data, const XML_Char*) {
+void XMLCALL on_end(void* data, const XML_Char*) {
     auto* builder = static_cast<Builder*>(data);
     if (builder->failed || builder->open.empty()) {
         return;
@@ -60,7 +60,7 @@ void on_end(void* data, const XML_Char*) {
     builder->open.pop_back();
 }
 
-void on_text(void* data, const XML_Char* text, int length) {
+void XMLCALL on_text(void* data, const XML_Char* text, int length) {
     auto* builder = static_cast<Builder*>(data);
     if (!builder->failed && !builder->text.empty()) {
         builder->text.back().append(text, static_cast<size_t>(length));
@@ -68,6 +68,43 @@ void on_text(void* data, const XML_Char* text, int length) {
 }
 
 } // namespace
+
+bool xml_run(const char* text, size_t length, bool unescape_slashes, void* user,
+             const XmlHandlers& handlers) {
+    if (parser_ == nullptr || text == nullptr || length > static_cast<size_t>(INT32_MAX) ||
+        XML_ParserReset(parser_, nullptr) != XML_TRUE) {
+        return false;
+    }
+    XML_SetUserData(parser_, user);
+    XML_SetElementHandler(parser_, handlers.start, handlers.end);
+    XML_SetCharacterDataHandler(parser_, handlers.text);
+    XML_SetStartDoctypeDeclHandler(parser_, refuse_doctype);
+
+    const char* piece = text;
+    const char* end = text + length;
+    for (;;) {
+        const char* escape = nullptr;
+        if (unescape_slashes && piece != end) {
+            escape =
+                static_cast<const char*>(memmem(piece, static_cast<size_t>(end - piece), "\\/", 2));
+        }
+        const char* stop = escape != nullptr ? escape : end;
+        bool last = escape == nullptr;
+        if (XML_Parse(parser_, piece, static_cast<int>(stop - piece),
+                      last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
+            return false;
+        }
+        if (last) {
+            return true;
+        }
+        // The backslash is dropped; the slash begins the next piece.
+        piece = escape + 1;
+    }
+}
+
+void xml_stop() {
+    XML_StopParser(parser_, XML_FALSE);
+}
 
 int xml_init() {
     if (parser_ == nullptr) {
@@ -97,18 +134,9 @@ const char* xml_attr(const xml_element* element, const char* name) {
 }
 
 int xml_parse(const char* text, const XmlCallback& callback) {
-    if (parser_ == nullptr || text == nullptr || XML_ParserReset(parser_, nullptr) != XML_TRUE) {
-        debug_printf("xml_parse: error\n");
-        return -1;
-    }
     Builder builder;
-    XML_SetUserData(parser_, &builder);
-    XML_SetElementHandler(parser_, on_start, on_end);
-    XML_SetCharacterDataHandler(parser_, on_text);
-
-    size_t length = strlen(text);
-    bool parsed = length <= static_cast<size_t>(INT32_MAX) &&
-                  XML_Parse(parser_, text, static_cast<int>(length), XML_TRUE) == XML_STATUS_OK;
+    bool parsed = text != nullptr &&
+                  xml_run(text, strlen(text), false, &builder, {on_start, on_end, on_text});
     if (!parsed || builder.failed || builder.root == nullptr) {
         debug_printf("xml_parse: error\n");
         return -1;

@@ -105,9 +105,12 @@ class Player : public ::testing::Test {
         arrive(id, "midi");
     }
     void queue(std::initializer_list<uint64_t> ids) {
-        songlist_get().clear();
+        std::vector<Song> songs;
         for (uint64_t id : ids) {
-            songlist_get().push_back(song(id));
+            songs.push_back(song(id));
+        }
+        songlist_set(songs);
+        for (uint64_t id : ids) {
             addSongToQueuelistBtm(id);
         }
     }

@@ -39,7 +39,7 @@ class Queue : public ::testing::Test {
   protected:
     void SetUp() override {
         init_qlist();
-        songlist_get() = {song(1), song(2), song(3), song(4), song(5)};
+        songlist_set({song(1), song(2), song(3), song(4), song(5)});
     }
     void TearDown() override {
         init_qlist();
@@ -77,7 +77,7 @@ TEST_F(Queue, EndlessQuickPlaysStopAtAHardLimitKeepingTheNewSongOnTop) {
 }
 
 TEST_F(Queue, OnlyExactlyFalseIsNotPlayableAndUnknownIdsAreRefused) {
-    songlist_get() = {song(1, "false"), song(2, "False"), song(3, ""), song(4, "true")};
+    songlist_set({song(1, "false"), song(2, "False"), song(3, ""), song(4, "true")});
     EXPECT_EQ(addSongToQueuelistBtm(1), 0);
     EXPECT_EQ(addSongToQueuelistTop(1, false), 0);
     EXPECT_TRUE(queuelist_get().empty());
@@ -103,8 +103,8 @@ TEST_F(Queue, EveryEntryGetsItsOwnUidAndACopyOfTheSong) {
     }
     EXPECT_EQ(uids.size(), 3u);
     // The song list keeps its own records untouched.
-    EXPECT_TRUE(songlist_get().front().uid.empty());
-    EXPECT_EQ(songlist_get().front().display_order, 7u);
+    EXPECT_TRUE(songlist_get().at(0).uid.empty());
+    EXPECT_EQ(songlist_get().at(0).display_order, 7u);
 }
 
 TEST_F(Queue, AddsAtTopAndBottomRenumberFromZero) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "state/records.h"
+#include "state/song_list.h"
 #include "xml/self.h"
 #include "xml/xml.h"
 
@@ -23,6 +24,14 @@ inline std::string search_item(const std::string& id, const std::string& order,
            "\" artist=\"a\" composer=\"c\" performer=\"p\" length=\"1\" "
            "genre=\"g\" rollform_type=\"r\" " +
            extra + "/>";
+}
+
+inline std::vector<uint64_t> ids(const SongStore& songs) {
+    std::vector<uint64_t> out;
+    for (size_t i = 0; i < songs.size(); ++i) {
+        out.push_back(songs.id(i));
+    }
+    return out;
 }
 
 inline std::vector<uint64_t> ids(const std::vector<Song>& songs) {
