@@ -559,7 +559,9 @@ void rvx_Set_CloseEvent(rvx_st_io* io, rvx_event_fn fn) {
     }
 }
 
-int rvx_ReadData(rvx_st_io* io, char* buffer) {
+namespace {
+
+ssize_t read_some(rvx_st_io* io, char* buffer, size_t size) {
     if (io == nullptr || buffer == nullptr || io->kind == Kind::Timer || io->released) {
         return -1;
     }
@@ -579,13 +581,30 @@ int rvx_ReadData(rvx_st_io* io, char* buffer) {
     }
     ssize_t n = 0;
     do {
-        n = read(io->fd, buffer, RVX_READ_MAX);
+        n = read(io->fd, buffer, size);
     } while (n < 0 && errno == EINTR);
     if (n > 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))) {
-        return n > 0 ? static_cast<int>(n) : 0;
+        return n > 0 ? n : 0;
     }
     io->state = State::AtEnd;
     return n < 0 ? -1 : 0;
+}
+
+} // namespace
+
+int rvx_ReadData(rvx_st_io* io, char* buffer) {
+    return static_cast<int>(read_some(io, buffer, RVX_READ_MAX));
+}
+
+int rvx_ReadAppend(rvx_st_io* io, std::string& out, size_t max) {
+    // Read into a fixed buffer and appended, so the string grows only by what
+    // arrived and not by a whole piece for each read.
+    static char piece[RVX_READ_PIECE];
+    ssize_t n = read_some(io, piece, max < sizeof piece ? max : sizeof piece);
+    if (n > 0) {
+        out.append(piece, static_cast<size_t>(n));
+    }
+    return static_cast<int>(n);
 }
 
 int rvx_WriteData(rvx_st_io* io, const char* data, size_t length) {
@@ -739,6 +758,14 @@ void rvx_Exec_Set_StderrPar(rvx_st_io* child, void* par) {
     if (Child* c = as_child(child)) {
         c->err.par = par;
     }
+}
+
+int rvx_Exec_Kill(rvx_st_io* child, int sig) {
+    Child* c = as_child(child);
+    if (c == nullptr || c->released || c->phase != Phase::Running || c->pid <= 0) {
+        return -1;
+    }
+    return kill(c->pid, sig) == 0 ? 0 : -1;
 }
 
 void rvx_Exec_Release(rvx_st_io* child) {

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct rvx_st_io;
 
@@ -24,6 +25,8 @@ using rvx_wait_fn = int (*)(rvx_st_io*, int);
 // Largest number of bytes one rvx_ReadData call stores; callers provide at
 // least one byte more for the terminating NUL they append.
 constexpr int RVX_READ_MAX = 1024;
+// Largest piece one rvx_ReadAppend call reads.
+constexpr size_t RVX_READ_PIECE = 64 * 1024;
 
 // Waits until at least one object is ready (without limit for a negative
 // timeout, else at most timeout_ms), runs the ready objects' callbacks and
@@ -53,6 +56,10 @@ void rvx_Set_CloseEvent(rvx_st_io* io, rvx_event_fn fn);
 // waiting, -1 on error. End of file of a stream is reported through the close
 // callback after the read callback has returned.
 int rvx_ReadData(rvx_st_io* io, char* buffer);
+// The same, appending at most `max` bytes (and at most RVX_READ_PIECE) to
+// `out`, so a long output is read in a few large pieces. Returns the number
+// of bytes appended, as rvx_ReadData does.
+int rvx_ReadAppend(rvx_st_io* io, std::string& out, size_t max);
 // Writes the bytes without ever blocking; what the peer does not take at once
 // is kept and sent when the socket can take more. A message is accepted whole
 // or not at all: -1 when it would raise the kept bytes above 64 KiB or the
@@ -99,6 +106,10 @@ void rvx_Exec_Set_StderrType(rvx_st_io* child, int type);
 // can write on, and the wait callback still waits for its end of file.
 void rvx_Exec_Set_StderrReadEvent(rvx_st_io* child, rvx_event_fn fn);
 void rvx_Exec_Set_StderrPar(rvx_st_io* child, void* par);
+// Sends the signal to a child that has not been reaped yet; its wait callback
+// follows as usual once it has ended. -1 when the child is already reaped (the
+// pid may belong to another process by then) or the signal cannot be sent.
+int rvx_Exec_Kill(rvx_st_io* child, int sig);
 // Frees the child's handle (deferred like rvx_Release_Rvx). A child still
 // running loses its callbacks and pipes and is reaped by the loop later.
 void rvx_Exec_Release(rvx_st_io* child);

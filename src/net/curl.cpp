@@ -8,10 +8,12 @@
 #include "common/str.h"
 
 #include <cctype>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <malloc.h>
 #include <memory>
 #include <strings.h>
 
@@ -25,6 +27,8 @@ struct RunningRequest {
     int status = -1;
     void* user = nullptr;
     std::unique_ptr<CurlStderrReader> stderr_reader;
+    // The answer grew past CURL_MAX_BODY: the child was ended.
+    bool too_long = false;
 };
 
 std::deque<WaitingRequest> wait_req_;
@@ -48,17 +52,23 @@ bool is_content_host_url(const std::string& url) {
     return false;
 }
 
+// The answer is kept by length, every byte as it came (a NUL in it makes it
+// unreadable, not shorter). Downloads are written to their file by curl
+// itself; what it prints on standard output then is dropped.
 int read_event(rvx_st_io* io) {
     auto* request = static_cast<RunningRequest*>(rvx_Get_Par(io));
-    char buffer[RVX_READ_MAX + 4];
-    int count = rvx_ReadData(io, buffer);
-    if (count <= 0 || request == nullptr) {
+    if (request == nullptr || !request->output.empty() || request->too_long) {
+        char scratch[RVX_READ_MAX];
+        rvx_ReadData(io, scratch);
         return 0;
     }
-    buffer[count] = '\0';
-    // Downloads are written to their file by curl itself.
-    if (request->output.empty()) {
-        request->body.append(buffer, strlen(buffer));
+    if (rvx_ReadAppend(io, request->body, RVX_READ_PIECE) > 0 &&
+        request->body.size() > CURL_MAX_BODY) {
+        debug_printf("curl: an answer longer than %u bytes is dropped\n",
+                     static_cast<unsigned>(CURL_MAX_BODY));
+        request->too_long = true;
+        std::string().swap(request->body);
+        rvx_Exec_Kill(request->handle, SIGKILL);
     }
     return 0;
 }
@@ -100,8 +110,14 @@ void serve_waiting() {
 int wait_event(rvx_st_io* io, int result) {
     auto* request = static_cast<RunningRequest*>(rvx_Get_Par(io));
     --count_;
+    bool large = false;
     if (request != nullptr) {
         request->stderr_reader->finish();
+        // An answer cut short for its length is no answer.
+        if (request->too_long) {
+            result = -1;
+        }
+        large = request->too_long || request->body.size() >= CURL_LARGE_BODY;
         if (request->callback) {
             bool download = !request->output.empty();
             int status = result == 0 ? request->status : download ? CURL_DOWNLOAD_FAILED : -1;
@@ -111,6 +127,11 @@ int wait_event(rvx_st_io* io, int result) {
     }
     rvx_Exec_Release(io);
     delete request;
+    // The memory a large answer and its tree took goes back to the system
+    // rather than staying with the process for good.
+    if (large) {
+        malloc_trim(0);
+    }
 
     serve_waiting();
     return 0;

@@ -21,6 +21,13 @@ constexpr int CURL_MAX_RUNNING = 5;
 // not be taken for a whole one.
 constexpr int CURL_DOWNLOAD_FAILED = 0;
 
+// An answer longer than this ends its child and is answered as a failed run
+// (status -1, no body): on the controller a runaway answer would otherwise
+// end with the out-of-memory killer. The longest list answers are a few MB.
+constexpr size_t CURL_MAX_BODY = 16 * 1024 * 1024;
+// After an answer this long the freed memory is given back to the system.
+constexpr size_t CURL_LARGE_BODY = 1024 * 1024;
+
 struct WaitingRequest {
     std::string url;
     int method = CURL_GET;

@@ -98,6 +98,10 @@ FAILURES = {
     # is refused whole.
     "control-byte": (200, items_answer([song_item(2, title="bad\x01byte")]), "search"),
     "control-byte-reference": (200, items_answer([song_item(2, title="bad&#1;byte")]), "search"),
+    # Bytes after a NUL are part of the answer, which is then no document.
+    "nul-and-junk": (200, items_answer([song_item(2)]) + "\0<junk", "search"),
+    # Past 16 MiB the answer is dropped (its curl ended) and the lists stay.
+    "too-long": (200, items_answer([song_item(n) for n in range(1, 90_001)]), "search"),
 }
 
 

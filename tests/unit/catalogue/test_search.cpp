@@ -61,3 +61,32 @@ TEST_F(SongList, ASearchWhileOffOnlyRewritesTheStatusFile) {
               std::string::npos);
     EXPECT_EQ(root.read("/usr/local/www/ctrl/ondemand_dialog.json"), "<missing>");
 }
+
+TEST_F(SongList, ASearchAnswerIsReadWhileParsedAndOnlyAWholeOneReplacesTheList) {
+    xml_init();
+    std::string items;
+    for (int n = 1; n <= 50; ++n) {
+        items += search_item(std::to_string(n), std::to_string(51 - n));
+    }
+    callback_search(200, "<response><items>" + items + "</items></response>", nullptr);
+    ASSERT_EQ(songlist_get().size(), 50u);
+    EXPECT_EQ(songlist_get().id(0), 50u);
+    EXPECT_EQ(songlist_get().at(49).title, "t1");
+    std::string published = song_file();
+
+    // Broken after its first items, or with bytes after a NUL: nothing of it
+    // is taken, the list and its file stay.
+    for (const std::string& broken :
+         {"<response><items>" + search_item("7", "1") + "<item", std::string("<r/>\0x", 6)}) {
+        callback_search(200, broken, nullptr);
+        EXPECT_EQ(songlist_get().size(), 50u);
+        EXPECT_EQ(song_file(), published);
+    }
+
+    // A failed status reads no songs either; the next search starts afresh.
+    callback_search(500, "<response><items>" + search_item("8", "1") + "</items></response>",
+                    nullptr);
+    EXPECT_EQ(songlist_get().size(), 50u);
+    callback_search(200, "<response>" + search_item("9", "1") + "</response>", nullptr);
+    EXPECT_EQ(ids(songlist_get()), std::vector<uint64_t>{9});
+}

@@ -56,3 +56,40 @@ TEST(Records, LookupFindsTheFirstOfEqualIds) {
     EXPECT_EQ(search_from_id(songs, 7)->title, "first");
     EXPECT_EQ(search_from_id(songs, 8), songs.end());
 }
+
+TEST(Records, PackedSongsKeepEveryFieldAndSortAsRecordsDo) {
+    // Equal keys among many: the packed list must come out in the very order
+    // a vector of records gets from the same sort.
+    std::vector<Song> songs;
+    for (uint32_t n = 0; n < 300; ++n) {
+        Song s;
+        s.id = 1000 + n;
+        s.display_order = (n * 7919u) % 13u;
+        s.title = "title " + std::to_string(n) + " with a long enough text to leave the string";
+        s.artist = n % 2 ? "" : "a";
+        s.composer = "c";
+        s.performer = "p";
+        s.length = "180";
+        s.genre = "g";
+        s.rollform_type = "r";
+        s.isPlayOk = "true";
+        s.uid = n % 3 ? "" : "uid";
+        songs.push_back(s);
+    }
+    SongStore store;
+    for (const Song& s : songs) {
+        store.push_back(s);
+    }
+    sort_records(songs, &Song::display_order);
+    store.sort_by_display_order();
+    ASSERT_EQ(store.size(), songs.size());
+    for (size_t i = 0; i < songs.size(); ++i) {
+        Song packed = store.at(i);
+        EXPECT_EQ(packed.id, songs[i].id);
+        EXPECT_EQ(packed.display_order, songs[i].display_order);
+        EXPECT_EQ(packed.title, songs[i].title);
+        EXPECT_EQ(packed.artist, songs[i].artist);
+        EXPECT_EQ(packed.isPlayOk, songs[i].isPlayOk);
+        EXPECT_EQ(packed.uid, songs[i].uid);
+    }
+}

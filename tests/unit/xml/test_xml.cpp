@@ -156,3 +156,89 @@ TEST(Self, ContentsAreTheElementsOwnTextJoined) {
     EXPECT_EQ(tree.contents, "one  two <three>");
     EXPECT_EQ(tree.children.at(0).contents, "inner");
 }
+
+TEST(Self, ADocumentTypeIsRefusedBeforeItsEntitiesAreRead) {
+    const char* doctype = "<!DOCTYPE r [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
+                          "<r>&b;</r>";
+    int result = 0;
+    parse(doctype, &result);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(xml_parse(doctype, [](const char*, xml_element*) { return 0; }), -1);
+}
+
+TEST(Self, TheTextIsReadByLengthAndEachEscapedSlashOnce) {
+    int result = 0;
+    // Bytes after a NUL are part of the answer, which is then not well-formed.
+    parse(std::string("<a/>\0junk", 9), &result);
+    EXPECT_EQ(result, -1);
+
+    // "\\/" holds one escaped slash, after a backslash; escapes may stand at
+    // the very start and end of a value, and in markup, as anywhere else.
+    Self tree = parse("<a v=\"x\\\\/y\" w=\"\\/\" z=\"a\\/\\/b\\/\"><b\\/>\\/t\\/</a>", &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(tree.attributes.at("v"), "x\\/y");
+    EXPECT_EQ(tree.attributes.at("w"), "/");
+    EXPECT_EQ(tree.attributes.at("z"), "a//b/");
+    EXPECT_EQ(tree.contents, "/t/");
+    ASSERT_EQ(tree.children.size(), 1u);
+    EXPECT_EQ(tree.children[0].name, "b");
+}
+
+TEST(Self, AttributesAreFoundByNameAndListedInNameOrder) {
+    Self tree = parse("<a zeta=\"1\" Alpha=\"2\" mid=\"3\" ALPHA=\"4\" b=\"\"/>");
+    std::string listed;
+    for (const auto& attribute : tree.attributes) {
+        listed += attribute.first + "=" + attribute.second + " ";
+    }
+    EXPECT_EQ(listed, "alpha=4 b= mid=3 zeta=1 ");
+    EXPECT_NE(tree.attributes.find("b"), tree.attributes.end());
+    EXPECT_EQ(tree.attributes.find("c"), tree.attributes.end());
+    EXPECT_EQ(tree.attributes.find("zeta2"), tree.attributes.end());
+    EXPECT_EQ(tree.attributes.at("missing"), "");
+
+    // Many attributes (a hostile answer) are sorted all the same.
+    std::string many = "<a";
+    for (int i = 2000; i > 0; --i) {
+        many += " n" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    }
+    Self wide = parse(many + "/>");
+    ASSERT_EQ(wide.attributes.size(), 2000u);
+    EXPECT_EQ(wide.attributes.begin()->first, "n1");
+    EXPECT_EQ(wide.attributes.at("n1234"), "1234");
+}
+
+namespace {
+
+std::vector<std::string> taken_;
+
+bool take_items(const Self& element) {
+    if (element.name != "item") {
+        return false;
+    }
+    taken_.push_back(element.attributes.at("id"));
+    return true;
+}
+
+} // namespace
+
+TEST(Self, TakenElementsAreHandedOverInDocumentOrderAndLeftOut) {
+    xml_init();
+    taken_.clear();
+    Self tree;
+    ASSERT_EQ(self_parse("<r><item id=\"1\"/><x>t</x><Item ID=\"2\"><item id=\"3\"/><y/></Item>"
+                         "<g><item id=\"4\"/></g></r>",
+                         tree, take_items),
+              0);
+    EXPECT_EQ(taken_, (std::vector<std::string>{"1", "2", "3", "4"}));
+    ASSERT_EQ(tree.children.size(), 2u);
+    EXPECT_EQ(tree.children[0].name, "x");
+    EXPECT_EQ(tree.children[0].contents, "t");
+    EXPECT_EQ(tree.children[1].name, "g");
+    EXPECT_TRUE(tree.children[1].children.empty());
+
+    // The root is never left out.
+    taken_.clear();
+    Self single;
+    EXPECT_EQ(self_parse("<item id=\"9\"/>", single, take_items), 0);
+    EXPECT_EQ(single.name, "item");
+}
