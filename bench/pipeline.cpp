@@ -69,7 +69,7 @@ BENCHMARK(search_pipeline)->ArgsProduct({SIZES});
 
 int main(int argc, char** argv) {
     // The published files go below a scratch root, as on a device.
-    char pattern[] = "/tmp/od-bench-XXXXXX";
+    char pattern[] = "/dev/shm/od-bench-XXXXXX";
     const char* root = mkdtemp(pattern);
     if (root == nullptr) {
         perror("od_bench_pipeline: mkdtemp");

@@ -44,8 +44,9 @@ class Writer {
     Writer& end_array() { return put("]"); }
 
     Writer& text(const char* key, const std::string& value) {
-        std::string escaped = value;
-        return start(key).put("\"").put(json_escape(escaped)).put("\"");
+        start(key).put("\"");
+        json_escape_append(text_, value);
+        return put("\"");
     }
     // Identifiers, orders and times are published as quoted decimals.
     Writer& quoted(const char* key, unsigned long long value) {
@@ -160,29 +161,51 @@ void add_managed_song(Writer& w, const char* key, const Song& s, bool with_image
 
 } // namespace
 
-std::string& json_escape(std::string& text) {
-    str::replace(text, "\\", "\\\\");
-    str::replace(text, "\"", "\\\"");
-    str::replace(text, "/", "\\/");
-    str::replace(text, "\b", "\\b");
-    str::replace(text, "\f", "\\f");
-    str::replace(text, "\n", "\\n");
-    str::replace(text, "\r", "\\r");
-    str::replace(text, "\t", "\\t");
-    // Any other control byte would make the whole file invalid JSON; it is
-    // written as a \u escape with upper-case hex digits, as xtoc writes them.
-    std::string escaped;
-    escaped.reserve(text.size());
+void json_escape_append(std::string& out, const std::string& text) {
     for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20) {
-            char code[8];
-            snprintf(code, sizeof code, "\\u%04X", byte);
-            escaped += code;
-        } else {
-            escaped += c;
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '/':
+            out += "\\/";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                // Any other control byte would make the whole file invalid
+                // JSON; it is written as a \u escape with upper-case hex
+                // digits, as xtoc writes them.
+                char code[8];
+                snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(c));
+                out += code;
+            } else {
+                out += c;
+            }
         }
     }
+}
+
+std::string& json_escape(std::string& text) {
+    std::string escaped;
+    json_escape_append(escaped, text);
     text.swap(escaped);
     return text;
 }

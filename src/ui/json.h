@@ -20,3 +20,5 @@ void json_clean();
 
 // Escapes the string in place for a JSON string value and returns it.
 std::string& json_escape(std::string& text);
+// Appends the escaped text to `out`, in one pass.
+void json_escape_append(std::string& out, const std::string& text);

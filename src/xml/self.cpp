@@ -18,11 +18,14 @@ bool name_before(const SelfAttributes::value_type& a, const SelfAttributes::valu
 } // namespace
 
 SelfAttributes::const_iterator SelfAttributes::find(const char* name) const {
-    auto it = std::lower_bound(items_.begin(), items_.end(), name,
-                               [](const value_type& item, const char* key) {
-                                   return strcmp(item.first.c_str(), key) < 0;
-                               });
-    return it != items_.end() && it->first == name ? it : items_.end();
+    // Names mostly differ in their first letter: strcmp only when it agrees.
+    auto before = [](const value_type& item, const char* key) {
+        auto a = static_cast<unsigned char>(item.first[0]);
+        auto b = static_cast<unsigned char>(key[0]);
+        return a != b ? a < b : strcmp(item.first.c_str(), key) < 0;
+    };
+    auto it = std::lower_bound(items_.begin(), items_.end(), name, before);
+    return it != items_.end() && strcmp(it->first.c_str(), name) == 0 ? it : items_.end();
 }
 
 const std::string& SelfAttributes::at(const std::string& name) const {
@@ -40,49 +43,9 @@ void SelfAttributes::set(std::string name, std::string value) {
     }
 }
 
-void SelfAttributes::sort_taken() {
-    // An insertion sort: few attributes, often in order already. Stable, so
-    // of two equal names the later one stands last and is the one kept.
-    for (size_t i = 1; i < items_.size(); ++i) {
-        if (!name_before(items_[i], items_[i - 1])) {
-            continue;
-        }
-        value_type item = std::move(items_[i]);
-        size_t j = i;
-        for (; j > 0 && name_before(item, items_[j - 1]); --j) {
-            items_[j] = std::move(items_[j - 1]);
-        }
-        items_[j] = std::move(item);
-    }
-    auto kept = items_.begin();
-    for (auto it = items_.begin(); it != items_.end(); ++it) {
-        auto next = it + 1;
-        if (next != items_.end() && next->first == it->first) {
-            continue;
-        }
-        if (kept != it) {
-            *kept = std::move(*it);
-        }
-        ++kept;
-    }
-    items_.erase(kept, items_.end());
-}
-
 namespace {
 
 constexpr const char* WHITE_SPACE = " \t\r\n";
-
-// Builds the tree straight from the parser's events. The open elements are
-// the path from the root; a new child only ever grows the vector of the
-// innermost one, so pointers to the open elements stay valid.
-struct SelfBuilder {
-    Self* root;
-    std::vector<Self*> open;
-    bool (*take)(const Self&);
-    // Depth of the outermost open element that was taken; 0 when none is.
-    size_t taken_at;
-    bool started;
-};
 
 // Names are ASCII in every message and answer; other bytes stay as they are.
 std::string lower(const XML_Char* text) {
@@ -93,6 +56,63 @@ std::string lower(const XML_Char* text) {
         }
     }
     return out;
+}
+
+// Builds the tree straight from the parser's events. The open elements are
+// the path from the root; a new child only ever grows the vector of the
+// innermost one, so pointers to the open elements stay valid.
+//
+// The attributes of an element are stored in name order. The elements of a
+// list all carry the same attributes, so the order found for one element is
+// kept and used again for the next as long as the parser hands over the same
+// names: it gives each attribute name as a pointer into its own name pool,
+// which stays the same for the whole parse.
+struct SelfBuilder {
+    Self* root;
+    std::vector<Self*> open;
+    bool (*take)(const Self&);
+    // Depth of the outermost open element that was taken; 0 when none is.
+    size_t taken_at = 0;
+    bool started = false;
+    // The parser's names of the last element, in document order; which of
+    // them are kept (the later of two names equal in lower case), in name
+    // order; and their lower-case names.
+    std::vector<const XML_Char*> layout;
+    std::vector<size_t> order;
+    std::vector<std::string> names;
+};
+
+// Finds the order of the element's attributes, unless it is the last one's.
+void learn_layout(SelfBuilder& builder, const XML_Char** attributes, size_t count) {
+    bool same = builder.layout.size() == count;
+    for (size_t i = 0; same && i < count; ++i) {
+        same = builder.layout[i] == attributes[2 * i];
+    }
+    if (same) {
+        return;
+    }
+    builder.layout.clear();
+    std::vector<std::string> lowered;
+    for (size_t i = 0; i < count; ++i) {
+        builder.layout.push_back(attributes[2 * i]);
+        lowered.push_back(lower(attributes[2 * i]));
+    }
+    std::vector<size_t> sorted(count);
+    for (size_t i = 0; i < count; ++i) {
+        sorted[i] = i;
+    }
+    // Stable, so of equal names the later one stands last and is kept.
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [&lowered](size_t a, size_t b) { return lowered[a] < lowered[b]; });
+    builder.order.clear();
+    builder.names.clear();
+    for (size_t k = 0; k < count; ++k) {
+        if (k + 1 < count && lowered[sorted[k + 1]] == lowered[sorted[k]]) {
+            continue;
+        }
+        builder.order.push_back(sorted[k]);
+        builder.names.push_back(lowered[sorted[k]]);
+    }
 }
 
 void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attributes) {
@@ -112,11 +132,11 @@ void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attribu
     while (attributes[count * 2] != nullptr) {
         ++count;
     }
-    node->attributes.reserve(count);
-    for (const XML_Char** a = attributes; a[0] != nullptr; a += 2) {
-        node->attributes.take(lower(a[0]), a[1]);
+    learn_layout(*builder, attributes, count);
+    node->attributes.reserve(builder->order.size());
+    for (size_t k = 0; k < builder->order.size(); ++k) {
+        node->attributes.take(builder->names[k], attributes[2 * builder->order[k] + 1]);
     }
-    node->attributes.sort_taken();
     builder->open.push_back(node);
     if (builder->take != nullptr && builder->take(*node) && builder->taken_at == 0 &&
         builder->open.size() > 1) {
@@ -158,7 +178,9 @@ void XMLCALL on_text(void* data, const XML_Char* text, int length) {
 }
 
 int parse_into(const char* text, size_t length, Self& out, bool (*take)(const Self&)) {
-    SelfBuilder builder{&out, {}, take, 0, false};
+    SelfBuilder builder;
+    builder.root = &out;
+    builder.take = take;
     if (text == nullptr || !xml_run(text, length, true, &builder, {on_start, on_end, on_text}) ||
         !builder.started) {
         out = Self();

@@ -31,12 +31,11 @@ class SelfAttributes {
     // Sets a value, replacing the one of the same name.
     void set(std::string name, std::string value);
 
-    // Takes attributes in document order, the later of two equal names
-    // winning; sorted once at the end by sort_taken().
+    // Appends an attribute whose name sorts after every name already there
+    // (the reader adds them so).
     void take(std::string name, std::string value) {
         items_.emplace_back(std::move(name), std::move(value));
     }
-    void sort_taken();
     void reserve(size_t count) { items_.reserve(count); }
 
   private:
