@@ -8,6 +8,8 @@
 // Deeper documents are refused: the trees and their readers recurse, and no
 // message or service answer comes anywhere near this.
 constexpr size_t XML_MAX_DEPTH = 256;
+// The largest piece of a text given to the parser at once.
+constexpr size_t XML_PIECE = 64 * 1024;
 
 struct XmlHandlers {
     XML_StartElementHandler start;

@@ -80,16 +80,24 @@ bool xml_run(const char* text, size_t length, bool unescape_slashes, void* user,
     XML_SetCharacterDataHandler(parser_, handlers.text);
     XML_SetStartDoctypeDeclHandler(parser_, refuse_doctype);
 
+    // Fed in pieces of at most XML_PIECE bytes, as the parser copies what it
+    // is given into a buffer of its own, which it keeps for the next parse.
     const char* piece = text;
     const char* end = text + length;
+    const char* escape = nullptr;
     for (;;) {
-        const char* escape = nullptr;
-        if (unescape_slashes && piece != end) {
+        if (unescape_slashes && (escape == nullptr || escape < piece) && piece != end) {
             escape =
                 static_cast<const char*>(memmem(piece, static_cast<size_t>(end - piece), "\\/", 2));
+            if (escape == nullptr) {
+                unescape_slashes = false;
+            }
         }
-        const char* stop = escape != nullptr ? escape : end;
-        bool last = escape == nullptr;
+        const char* stop = escape != nullptr && escape >= piece ? escape : end;
+        if (static_cast<size_t>(stop - piece) > XML_PIECE) {
+            stop = piece + XML_PIECE;
+        }
+        bool last = stop == end;
         if (XML_Parse(parser_, piece, static_cast<int>(stop - piece),
                       last ? XML_TRUE : XML_FALSE) != XML_STATUS_OK) {
             return false;
@@ -97,8 +105,9 @@ bool xml_run(const char* text, size_t length, bool unescape_slashes, void* user,
         if (last) {
             return true;
         }
-        // The backslash is dropped; the slash begins the next piece.
-        piece = escape + 1;
+        // At an escape the backslash is dropped; the slash begins the next
+        // piece.
+        piece = stop == escape ? escape + 1 : stop;
     }
 }
 
