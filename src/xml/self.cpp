@@ -1,7 +1,6 @@
 #include "xml/self.h"
 
 #include "base/debug.h"
-#include "common/str.h"
 #include "xml/parser.h"
 
 #include <algorithm>
@@ -10,10 +9,6 @@
 namespace {
 
 const std::string EMPTY;
-
-bool name_before(const SelfAttributes::value_type& a, const SelfAttributes::value_type& b) {
-    return a.first < b.first;
-}
 
 } // namespace
 
@@ -31,16 +26,6 @@ SelfAttributes::const_iterator SelfAttributes::find(const char* name) const {
 const std::string& SelfAttributes::at(const std::string& name) const {
     auto it = find(name);
     return it != end() ? it->second : EMPTY;
-}
-
-void SelfAttributes::set(std::string name, std::string value) {
-    value_type item(std::move(name), std::move(value));
-    auto it = std::lower_bound(items_.begin(), items_.end(), item, name_before);
-    if (it != items_.end() && it->first == item.first) {
-        it->second = std::move(item.second);
-    } else {
-        items_.insert(it, std::move(item));
-    }
 }
 
 namespace {

@@ -28,8 +28,6 @@ class SelfAttributes {
     const_iterator find(const std::string& name) const { return find(name.c_str()); }
     // The value of this name; an empty text when there is none.
     const std::string& at(const std::string& name) const;
-    // Sets a value, replacing the one of the same name.
-    void set(std::string name, std::string value);
 
     // Appends an attribute whose name sorts after every name already there
     // (the reader adds them so).
