@@ -283,9 +283,15 @@ def test_settings_file_options_and_log(service, control_server):
     assert wait_until(lambda: os.path.exists(log) and open(log).read().startswith("** ondemand v"))
 
 
-def test_missing_daemon_and_unknown_action(service):
+def test_daemon_whose_executable_went_is_still_stopped(service, control_server):
     assert service.init("frobnicate").returncode == 3
+    assert service.init("start").returncode == 0
+    running = service.wait_started()
+    # As after a removal or an upgrade: the running daemon's file is gone.
     os.unlink(service.root.at("/usr/sbin/ondemand"))
+    assert service.init("status").returncode == 0
+    assert service.init("stop").returncode == 0
+    assert service.wait_gone(running)
     result = service.init("start")
     assert result.returncode == 5 and "missing" in result.stderr
 
