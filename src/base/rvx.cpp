@@ -741,6 +741,14 @@ void rvx_Exec_Set_StderrPar(rvx_st_io* child, void* par) {
     }
 }
 
+int rvx_Exec_Kill(rvx_st_io* child, int sig) {
+    Child* c = as_child(child);
+    if (c == nullptr || c->released || c->phase != Phase::Running || c->pid <= 0) {
+        return -1;
+    }
+    return kill(c->pid, sig) == 0 ? 0 : -1;
+}
+
 void rvx_Exec_Release(rvx_st_io* child) {
     rvx_Release_Rvx(child);
 }

@@ -99,6 +99,10 @@ void rvx_Exec_Set_StderrType(rvx_st_io* child, int type);
 // can write on, and the wait callback still waits for its end of file.
 void rvx_Exec_Set_StderrReadEvent(rvx_st_io* child, rvx_event_fn fn);
 void rvx_Exec_Set_StderrPar(rvx_st_io* child, void* par);
+// Sends the signal to a child that has not been reaped yet; its wait callback
+// follows as usual once it has ended. -1 when the child is already reaped (the
+// pid may belong to another process by then) or the signal cannot be sent.
+int rvx_Exec_Kill(rvx_st_io* child, int sig);
 // Frees the child's handle (deferred like rvx_Release_Rvx). A child still
 // running loses its callbacks and pipes and is reaped by the loop later.
 void rvx_Exec_Release(rvx_st_io* child);
