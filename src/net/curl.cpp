@@ -58,6 +58,15 @@ bool is_content_host_url(const std::string& url) {
     return false;
 }
 
+bool accepts_encodings(const std::vector<std::string>& headers) {
+    for (const std::string& header : headers) {
+        if (strncasecmp(header.c_str(), "Accept-Encoding:", strlen("Accept-Encoding:")) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The path of a URL, without its query or fragment, ends with `path`.
 bool path_ends_with(const std::string& url, const char* path) {
     std::string head = url.substr(0, url.find_first_of("?#"));
@@ -308,9 +317,11 @@ int curl_build_args(const WaitingRequest& request, std::vector<std::string>& arg
     std::string cookies = paths::at(paths::COOKIE_FILE);
     args.insert(args.end(),
                 {"--http1.1", "--location", "--cookie", cookies, "--cookie-jar", cookies});
-    // The request's own Accept-Encoding header stays as it is (a header given
-    // with --header replaces curl's); curl decodes what the service compressed.
-    if (compressed_) {
+    // A request that accepts compressed answers gets them decoded by curl;
+    // its own Accept-Encoding line goes out as it is (a header given with
+    // --header replaces curl's). Others, downloads among them, send no such
+    // line and get none added.
+    if (compressed_ && accepts_encodings(request.headers)) {
         args.push_back("--compressed");
     }
     if (content_host) {

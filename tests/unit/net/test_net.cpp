@@ -80,6 +80,12 @@ TEST_F(CurlArgs, CompressedAnswersAreDecodedWhenCurlCanDoIt) {
               (Args{"--header", "Accept-Encoding: gzip, deflate, br"}));
     Args plain = args_of("https://h/items", CURL_GET, {}, "");
     EXPECT_EQ(std::count(plain.begin(), plain.end(), "--compressed"), 0);
+    // A request that does not ask for compression (a download) is left as
+    // it was, even where curl could decode.
+    curl_set_compressed(true);
+    Args download = args_of("https://cdn/x.zip", CURL_GET, {}, "/out", {"X-Other: gzip"});
+    curl_set_compressed(false);
+    EXPECT_EQ(std::count(download.begin(), download.end(), "--compressed"), 0);
 }
 
 TEST_F(CurlArgs, ACaFileChecksTheServicesOwnRequestsOnly) {
