@@ -151,11 +151,13 @@ int wait_event(rvx_st_io* io, int result) {
 int limit_event(rvx_st_io* timer) {
     auto* request = static_cast<RunningRequest*>(rvx_Get_Par(timer));
     rvx_Timer_Stop(timer);
-    if (request != nullptr && !request->ended_by_limit) {
+    // A child that has ended already, its end not yet handled, keeps its
+    // answer.
+    if (request != nullptr && !request->ended_by_limit &&
+        rvx_Exec_Kill(request->handle, SIGKILL) == 0) {
         debug_printf("curl: a request ran past %lld ms and is ended\n",
                      static_cast<long long>(run_limit_ms_));
         request->ended_by_limit = true;
-        rvx_Exec_Kill(request->handle, SIGKILL);
     }
     return 0;
 }
