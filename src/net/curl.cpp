@@ -29,11 +29,20 @@ struct RunningRequest {
     std::unique_ptr<CurlStderrReader> stderr_reader;
     // The answer grew past CURL_MAX_BODY: the child was ended.
     bool too_long = false;
+    // Fires once the child has run past the run limit.
+    rvx_st_io* limit_timer = nullptr;
+    bool ended_by_limit = false;
 };
 
 std::deque<WaitingRequest> wait_req_;
 int count_ = 0;
 CurlHooks hooks_;
+bool compressed_ = false;
+int64_t run_limit_ms_ = CURL_RUN_LIMIT_MS;
+std::string ca_file_ = deployment::CA_FILE;
+
+// How long the start-up probe of curl's features may take.
+constexpr int PROBE_TIMEOUT_MS = 5000;
 
 // A text this long without a line end is examined as it stands, so a
 // misbehaving child cannot grow the buffer without limit.
@@ -50,6 +59,22 @@ bool is_content_host_url(const std::string& url) {
         }
     }
     return false;
+}
+
+bool accepts_encodings(const std::vector<std::string>& headers) {
+    for (const std::string& header : headers) {
+        if (strncasecmp(header.c_str(), "Accept-Encoding:", strlen("Accept-Encoding:")) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The path of a URL, without its query or fragment, ends with `path`.
+bool path_ends_with(const std::string& url, const char* path) {
+    std::string head = url.substr(0, url.find_first_of("?#"));
+    size_t length = strlen(path);
+    return head.size() >= length && head.compare(head.size() - length, length, path) == 0;
 }
 
 // The answer is kept by length, every byte as it came (a NUL in it makes it
@@ -113,11 +138,14 @@ int wait_event(rvx_st_io* io, int result) {
     bool large = false;
     if (request != nullptr) {
         request->stderr_reader->finish();
-        // An answer cut short for its length is no answer.
-        if (request->too_long) {
-            result = -1;
-        }
+        rvx_Release_Rvx(request->limit_timer);
         large = request->too_long || request->body.size() >= CURL_LARGE_BODY;
+        // An answer cut short, for its length or for running too long, is no
+        // answer.
+        if (request->too_long || request->ended_by_limit) {
+            result = -1;
+            request->body.clear();
+        }
         if (request->callback) {
             bool download = !request->output.empty();
             int status = result == 0 ? request->status : download ? CURL_DOWNLOAD_FAILED : -1;
@@ -134,6 +162,20 @@ int wait_event(rvx_st_io* io, int result) {
     }
 
     serve_waiting();
+    return 0;
+}
+
+int limit_event(rvx_st_io* timer) {
+    auto* request = static_cast<RunningRequest*>(rvx_Get_Par(timer));
+    rvx_Timer_Stop(timer);
+    // A child that has ended already, its end not yet handled, keeps its
+    // answer.
+    if (request != nullptr && !request->ended_by_limit &&
+        rvx_Exec_Kill(request->handle, SIGKILL) == 0) {
+        debug_printf("curl: a request ran past %lld ms and is ended\n",
+                     static_cast<long long>(run_limit_ms_));
+        request->ended_by_limit = true;
+    }
     return 0;
 }
 
@@ -192,9 +234,18 @@ void CurlStderrReader::examine(const std::string& line) {
     if (contains_nocase(line, "timed out") && events_.timed_out) {
         events_.timed_out();
     }
-    const char* status = strcasestr(line.c_str(), "< HTTP/1.1");
+    // A status line of any version: "< HTTP/1.0 403", "< HTTP/1.1 200 OK",
+    // "< HTTP/2 500".
+    const char* status = strcasestr(line.c_str(), "< HTTP/");
     if (status != nullptr && events_.status) {
-        events_.status(atoi(status + strlen("< HTTP/1.1")));
+        const char* version_end = status + strlen("< HTTP/");
+        while (isdigit(static_cast<unsigned char>(*version_end)) || *version_end == '.') {
+            ++version_end;
+        }
+        if (version_end > status + strlen("< HTTP/") &&
+            (*version_end == ' ' || *version_end == '\t')) {
+            events_.status(atoi(version_end));
+        }
     }
     if (!progress_reported_) {
         examine_progress(line);
@@ -218,6 +269,38 @@ void curl_set_hooks(const CurlHooks& hooks) {
     hooks_ = hooks;
 }
 
+void curl_configure() {
+    std::string program = paths::at(paths::CURL);
+    std::string compressed = "--compressed";
+    std::string version = "--version";
+    char* probe[] = {&program[0], &compressed[0], &version[0], nullptr};
+    curl_set_compressed(rvx_Exec_Wait(probe, PROBE_TIMEOUT_MS) == 0);
+    debug_printf("curl: compressed answers %s\n", compressed_ ? "decoded" : "not asked for");
+
+    const char* limit = getenv("ONDEMAND_CURL_LIMIT_MS");
+    if (limit != nullptr && *limit != '\0') {
+        char* end = nullptr;
+        long long value = strtoll(limit, &end, 10);
+        if (*end == '\0' && value > 0) {
+            curl_set_run_limit(value);
+        }
+    }
+}
+
+void curl_set_compressed(bool compressed) {
+    compressed_ = compressed;
+}
+
+void curl_set_run_limit(int64_t limit_ms) {
+    if (limit_ms > 0) {
+        run_limit_ms_ = limit_ms;
+    }
+}
+
+void curl_set_ca_file(const std::string& path) {
+    ca_file_ = path;
+}
+
 int curl_build_args(const WaitingRequest& request, std::vector<std::string>& args) {
     if (request.method != CURL_GET && request.method != CURL_POST) {
         return -1;
@@ -231,18 +314,36 @@ int curl_build_args(const WaitingRequest& request, std::vector<std::string>& arg
         return -1;
     }
     bool download = !request.output.empty();
+    bool content_host = is_content_host_url(url);
 
-    args = {paths::at(paths::CURL), "--request", request.method == CURL_GET ? "GET" : "POST", url,
-            "--insecure",           "--verbose"};
-    // Logging in and refreshing the token are never cut short.
-    if (url.find("login") == std::string::npos && url.find("refresh") == std::string::npos) {
+    args = {paths::at(paths::CURL), "--request", request.method == CURL_GET ? "GET" : "POST", url};
+    // The service's own requests are checked against the deployment's CA
+    // file when there is one. Downloads and the content hosts keep their own
+    // arrangement: the content hosts' CA comes with the client certificate.
+    if (!ca_file_.empty() && !download && !content_host) {
+        args.insert(args.end(), {"--cacert", paths::at(ca_file_)});
+    } else {
+        args.push_back("--insecure");
+    }
+    args.push_back("--verbose");
+    // Logging in and refreshing the token are never cut short by curl; the
+    // runner's own limit still ends them. Only the path counts: a search for
+    // the word "login" carries it in its query.
+    if (!path_ends_with(url, CURL_LOGIN_PATH) && !path_ends_with(url, CURL_REFRESH_PATH)) {
         args.insert(args.end(), {"--max-time", "60"});
     }
     args.push_back(download ? "-#" : "--silent");
     std::string cookies = paths::at(paths::COOKIE_FILE);
     args.insert(args.end(),
                 {"--http1.1", "--location", "--cookie", cookies, "--cookie-jar", cookies});
-    if (is_content_host_url(url)) {
+    // A request that accepts compressed answers gets them decoded by curl;
+    // its own Accept-Encoding line goes out as it is (a header given with
+    // --header replaces curl's). Others, downloads among them, send no such
+    // line and get none added.
+    if (compressed_ && accepts_encodings(request.headers)) {
+        args.push_back("--compressed");
+    }
+    if (content_host) {
         args.insert(args.end(), {"--key", paths::at(paths::CERT_KEY), "--cacert",
                                  paths::at(paths::CERT_CA), "--cert", paths::at(paths::CERT_CERT)});
     }
@@ -301,6 +402,10 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
     running->output = output;
     running->user = user;
     running->stderr_reader = make_stderr_reader(running);
+    running->limit_timer = rvx_Timer(0);
+    rvx_Set_Par(running->limit_timer, running);
+    rvx_Timer_Set_ReadEvent(running->limit_timer, limit_event);
+    rvx_Timer_Start(running->limit_timer, run_limit_ms_);
     rvx_Set_Par(handle, running);
     rvx_Exec_Set_StderrPar(handle, running);
     ++count_;

@@ -28,6 +28,18 @@ constexpr size_t CURL_MAX_BODY = 16 * 1024 * 1024;
 // After an answer this long the freed memory is given back to the system.
 constexpr size_t CURL_LARGE_BODY = 1024 * 1024;
 
+// The two operations whose curl runs without "--max-time": logging in and
+// refreshing the token. A URL is one of them when its path, up to any query,
+// ends with the text.
+constexpr const char* CURL_LOGIN_PATH = "/auth/login";
+constexpr const char* CURL_REFRESH_PATH = "/auth/refresh";
+
+// A child still running this long after its start is ended and its request
+// answered as failed, whatever curl's own time limit: logging in and
+// refreshing have none, and a service that stalls must not hold a place for
+// ever.
+constexpr int64_t CURL_RUN_LIMIT_MS = 180000;
+
 struct WaitingRequest {
     std::string url;
     int method = CURL_GET;
@@ -67,6 +79,21 @@ struct CurlHooks {
                      const std::string& figure) = nullptr;
 };
 void curl_set_hooks(const CurlHooks& hooks);
+
+// Reads the settings of the runner once, at start-up: whether the installed
+// curl can decode compressed answers (it is asked with "--compressed
+// --version", which a curl built without compression support refuses), and
+// the run limit from the environment value ONDEMAND_CURL_LIMIT_MS when that is
+// a positive number of milliseconds (tests shorten it so). Blocks while the
+// probe runs.
+void curl_configure();
+// For tests and curl_configure: answers are asked for "--compressed" or not;
+// children started from now on are ended after `limit_ms` (> 0).
+void curl_set_compressed(bool compressed);
+void curl_set_run_limit(int64_t limit_ms);
+// The CA file that replaces "--insecure" on the service's own requests; the
+// deployment value ONDEMAND_CA_FILE unless a test sets another. Empty: none.
+void curl_set_ca_file(const std::string& path);
 
 // Requests submitted and not yet answered: running plus waiting.
 int curl_num();

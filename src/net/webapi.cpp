@@ -131,7 +131,7 @@ int webapi_account_login(const std::string& username, const std::string& passwor
                          RequestCallback callback, void* user) {
     std::string device_id;
     get_tqrid(device_id);
-    return send(url_for("/auth/login"), CURL_POST,
+    return send(url_for(CURL_LOGIN_PATH), CURL_POST,
                 {text_of("username=%s", username.c_str()), text_of("password=%s", password.c_str()),
                  text_of("device_id=%s", device_id.c_str())},
                 std::move(callback), user);
@@ -140,7 +140,7 @@ int webapi_account_login(const std::string& username, const std::string& passwor
 int webapi_account_refresh(RequestCallback callback, void* user) {
     std::vector<std::string> headers;
     get_commonHeaders(headers, get_refresh_token());
-    return curl_exec(url_for("/auth/refresh"), CURL_POST, headers, NONE, NONE, "",
+    return curl_exec(url_for(CURL_REFRESH_PATH), CURL_POST, headers, NONE, NONE, "",
                      std::move(callback), user);
 }
 

@@ -7,9 +7,10 @@ import os
 
 import pytest
 
+from conftest import switch_on
 from fakes import scaled, wait_until
 from fakes.answers import LOGIN_OK, error_answer, items_answer, song_item
-from fakes.published import dialog, status, wait_for_dialog
+from fakes.published import dialog, published, status, wait_for_dialog, wait_for_status
 from fakes.timing import DEFAULT_TIMEOUT
 
 
@@ -152,3 +153,94 @@ def test_a_token_file_with_a_line_end_does_not_break_the_request(root, console, 
     assert request.header("token") == "stale"
     assert request.form_pairs == [("username", "user"), ("password", "pw"),
                                   ("device_id", "od-test-device")]
+
+
+# -- what other servers answer ------------------------------------------------------
+
+@pytest.mark.parametrize("version", ["HTTP/1.0", "HTTP/1.1"])
+def test_the_status_of_an_older_server_is_read(root, music_service, control_server, searching,
+                                               version):
+    music_service.route("GET", "/items", status=500, body=error_answer("Broken"), version=version)
+    search(control_server, "x")
+    wait_for_dialog(root, type="error")
+    assert dialog(root)["message"] == "server([500]: search)\n[ Broken ]"
+
+
+def test_a_refusal_from_an_older_server_switches_the_service_off(root, music_service,
+                                                                 control_server, searching):
+    music_service.route("GET", "/items", status=403, body=error_answer("Not here"),
+                        version="HTTP/1.0")
+    search(control_server, "x")
+    control_server.wait_for('<set_rcs mode="normal"/>')
+    wait_for_status(root, status="off")
+
+
+def test_a_compressed_answer_is_read_and_the_header_lines_stay(root, music_service,
+                                                               control_server, searching):
+    music_service.route("GET", "/items", body=items_answer([song_item(7)]), compress=True)
+    search(control_server, "x")
+    assert wait_until(lambda: '"id":"7"' in published(root, "song"))
+    request = music_service.requests[0]
+    assert [v for n, v in request.headers if n.lower() == "accept-encoding"] == [
+        "gzip, deflate, br"]
+
+
+def test_a_curl_without_compression_support_still_runs_every_request(root, music_service,
+                                                                     control_server,
+                                                                     start_daemon):
+    # Such a curl refuses the option that asks it to decode.
+    fake_curl(root, 'for a in "$@"; do\n'
+                    '  if [ "$a" = --compressed ]; then\n'
+                    "    echo \"curl: option --compressed: the installed libcurl version"
+                    " doesn't support this\" >&2; exit 2\n"
+                    "  fi\n"
+                    "done\n"
+                    'exec /usr/bin/curl "$@"\n')
+    music_service.write_base_url(root)
+    root.write("/usr/local/olc/api_token.txt", "tok")
+    music_service.route("GET", "/items", body=items_answer([song_item(8)]))
+    daemon = start_daemon("-d")
+    assert control_server.wait_for_count(2)
+    switch_on(control_server)
+    search(control_server, "x")
+    assert wait_until(lambda: '"id":"8"' in published(root, "song"))
+    assert "curl: compressed answers not asked for" in daemon.stderr_text()
+
+
+# -- the runner's own limit ----------------------------------------------------------
+
+RUN_LIMIT_MS = 1500
+
+
+@pytest.fixture
+def short_run_limit(monkeypatch):
+    limit_ms = int(scaled(RUN_LIMIT_MS))
+    monkeypatch.setenv("ONDEMAND_CURL_LIMIT_MS", str(limit_ms))
+    return limit_ms
+
+
+def test_logins_that_stall_are_ended_and_free_their_places(root, music_service, short_run_limit,
+                                                           start_daemon):
+    # Logging in has no time limit of curl's own; five stalled logins held
+    # every place for good.
+    music_service.write_base_url(root)
+    music_service.route("POST", "/auth/login", body=LOGIN_OK, delay=3600)
+    music_service.route("GET", "/items", body=items_answer([song_item(1)]))
+    root.write("/usr/local/olc/api_token.txt", "tok")
+    console = start_daemon("-d", "-t", stdin_pipe=True)
+    console.write_stdin("".join(f"login u{n} pw\n" for n in range(5)) + "search a\n")
+    music_service.wait_for_requests(5)
+    # The search waits for a place and gets one once the logins are ended.
+    searched = requests_to(music_service, "/items", timeout=scaled(4 * RUN_LIMIT_MS / 1000) + 5)
+    first = min(r.arrived for r in music_service.requests if r.path == "/auth/login")
+    print(f"a place came free {searched.arrived - first:.2f} s after the first stalled login"
+          f" arrived (limit {short_run_limit} ms)")
+    console.wait_for_stderr("ran past", count=5)
+    console.wait_for_stderr("Song 1")  # the search's answer was read
+    assert console.alive()
+
+
+def requests_to(service, path, timeout=None):
+    ok = service.wait_until(lambda: any(r.path == path for r in service.requests), timeout)
+    assert ok, f"no request to {path}: {[r.path for r in service.requests]}"
+    return next(r for r in service.requests if r.path == path)

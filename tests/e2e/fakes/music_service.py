@@ -4,12 +4,14 @@ Each test sets the answers it needs as routes (method and path); every other
 request gets 404. Every request is recorded as it arrived, so a test can check
 what the daemon's curl sent: headers in order, query and form fields."""
 
+import gzip
 import http.server
 import os
 import shutil
 import socket
 import ssl
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -29,6 +31,11 @@ class Route:
     # whole. Content-Length always announces the whole body, so a smaller
     # number is a transfer cut mid-file.
     cut: int = None
+    version: str = "HTTP/1.1"  # the status line's version
+    # Gzip the body when the request accepts it, saying so in Content-Encoding.
+    compress: bool = False
+    # Seconds to wait between the headers and the body (not scaled).
+    stall: float = 0.0
 
 
 @dataclass
@@ -85,12 +92,14 @@ class FakeMusicService(Recorder):
         """Points the daemon at this service: the base-URL file, no line end."""
         root.write("/usr/local/olc/ondemand_base_url", self.base_url)
 
-    def route(self, method, path, status=200, body="", delay=0.0, headers=None, cut=None):
+    def route(self, method, path, status=200, body="", delay=0.0, headers=None, cut=None,
+              version="HTTP/1.1", compress=False, stall=0.0):
         """`body` is text (sent as UTF-8) or bytes, sent as they are."""
         data = body.encode() if isinstance(body, str) else bytes(body)
         with self.changed:
             self._routes[(method.upper(), path)] = Route(status, data, delay,
-                                                         list(headers or []), cut)
+                                                         list(headers or []), cut, version,
+                                                         compress, stall)
 
     def wait_for_requests(self, count, timeout=None):
         ok = self.wait_until(lambda: len(self.requests) >= count, timeout)
@@ -149,6 +158,12 @@ class _Server(http.server.ThreadingHTTPServer):
         return self.context.wrap_socket(conn, server_side=True,
                                         do_handshake_on_connect=False), address
 
+    def handle_error(self, request, client_address):
+        # A client that went away mid-answer (curl ended or killed) is part
+        # of the tests; anything else is still shown.
+        if not isinstance(sys.exc_info()[1], OSError):
+            super().handle_error(request, client_address)
+
 
 class _Handler(http.server.BaseHTTPRequestHandler):
     # curl reports the status line as sent; the daemon looks for HTTP/1.1.
@@ -199,19 +214,34 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         route = service._record(request) or Route(404, b"not found")
         if route.delay:
             service._closing.wait(route.delay)
+        body = route.body
+        encodings = [e.strip() for e in (self.headers.get("Accept-Encoding") or "").split(",")]
+        compressed = route.compress and "gzip" in encodings
+        if compressed:
+            body = gzip.compress(body)
+        if route.version != "HTTP/1.1":
+            # An older server: its own version in the status line, one answer
+            # per connection.
+            self.protocol_version = route.version
+            self.close_connection = True
         try:
             self.send_response(route.status)
             for name, value in route.headers:
                 self.send_header(name, value)
             if not any(name.lower() == "content-type" for name, _ in route.headers):
                 self.send_header("Content-Type", "text/xml; charset=utf-8")
-            self.send_header("Content-Length", str(len(route.body)))
+            if compressed:
+                self.send_header("Content-Encoding", "gzip")
+            self.send_header("Content-Length", str(len(body)))
             self.end_headers()
+            if route.stall:
+                self.wfile.flush()
+                service._closing.wait(route.stall)
             if route.cut is None:
-                self.wfile.write(route.body)
+                self.wfile.write(body)
                 self.wfile.flush()
             else:
-                self.wfile.write(route.body[:route.cut])
+                self.wfile.write(body[:route.cut])
                 self.wfile.flush()
                 self.close_connection = True
                 self._hang_up()

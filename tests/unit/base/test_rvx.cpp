@@ -262,6 +262,17 @@ TEST_F(RvxTest, ChildrenEndInTheirOwnOrder) {
     EXPECT_EQ(slow.result, 0);
 }
 
+TEST_F(RvxTest, AKilledChildIsReportedThroughItsWaitCallback) {
+    Capture capture;
+    rvx_st_io* child = spawn({"/bin/sh", "-c", "echo started; exec sleep 30"}, capture);
+    ASSERT_NE(child, nullptr);
+    ASSERT_TRUE(run_until([&] { return capture.out == "started\n"; }));
+    EXPECT_EQ(rvx_Exec_Kill(child, SIGKILL), 0);
+    ASSERT_TRUE(run_until([&] { return capture.waits > 0; }));
+    EXPECT_EQ(capture.result, 128 + SIGKILL);
+    EXPECT_EQ(rvx_Exec_Kill(nullptr, SIGKILL), -1);
+}
+
 TEST_F(RvxTest, ChildReleasedWhileRunningIsReapedLater) {
     Capture capture;
     rvx_st_io* child = spawn({"/bin/sh", "-c", "sleep 0.1; echo late"}, capture);

@@ -47,14 +47,62 @@ TEST_F(CurlArgs, GetHasTheFixedOptionsInOrder) {
 }
 
 TEST_F(CurlArgs, PostSendsDataFieldsAndLoginHasNoTimeLimit) {
-    Args args = args_of("https://h/auth/login", CURL_POST, {"username=a", "password=b"}, "");
+    Args args = args_of("https://h/v1/auth/login", CURL_POST, {"username=a", "password=b"}, "");
     EXPECT_EQ(args[2], "POST");
     EXPECT_EQ(std::count(args.begin(), args.end(), "--max-time"), 0);
     EXPECT_EQ(Args(args.end() - 4, args.end()),
               (Args{"--data-urlencode", "username=a", "--data-urlencode", "password=b"}));
+}
 
-    Args refresh = args_of("https://h/x?next=refresh", CURL_GET, {}, "");
-    EXPECT_EQ(std::count(refresh.begin(), refresh.end(), "--max-time"), 0);
+TEST_F(CurlArgs, OnlyTheLoginAndRefreshPathsRunWithoutTimeLimit) {
+    auto limited = [](const std::string& url) {
+        Args args = args_of(url, CURL_GET, {}, "");
+        return std::count(args.begin(), args.end(), "--max-time") == 1;
+    };
+    EXPECT_FALSE(limited("https://h/v1/auth/refresh"));
+    EXPECT_FALSE(limited("https://h/v1/auth/login?lang=en"));
+    // The words in a query, a host or elsewhere in a path do not count.
+    EXPECT_TRUE(limited("https://h/v1/items?title=login"));
+    EXPECT_TRUE(limited("https://h/x?next=/auth/refresh"));
+    EXPECT_TRUE(limited("https://login.example/v1/items"));
+    EXPECT_TRUE(limited("https://h/login/a.zip"));
+    EXPECT_TRUE(limited("https://h/v1/auth/login/more"));
+}
+
+TEST_F(CurlArgs, CompressedAnswersAreDecodedWhenCurlCanDoIt) {
+    curl_set_compressed(true);
+    Args args =
+        args_of("https://h/items", CURL_GET, {}, "", {"Accept-Encoding: gzip, deflate, br"});
+    curl_set_compressed(false);
+    EXPECT_EQ(std::count(args.begin(), args.end(), "--compressed"), 1);
+    // The request's own header line is sent unchanged.
+    EXPECT_EQ(Args(args.end() - 2, args.end()),
+              (Args{"--header", "Accept-Encoding: gzip, deflate, br"}));
+    Args plain = args_of("https://h/items", CURL_GET, {}, "");
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), "--compressed"), 0);
+    // A request that does not ask for compression (a download) is left as
+    // it was, even where curl could decode.
+    curl_set_compressed(true);
+    Args download = args_of("https://cdn/x.zip", CURL_GET, {}, "/out", {"X-Other: gzip"});
+    curl_set_compressed(false);
+    EXPECT_EQ(std::count(download.begin(), download.end(), "--compressed"), 0);
+}
+
+TEST_F(CurlArgs, ACaFileChecksTheServicesOwnRequestsOnly) {
+    setenv("ONDEMAND_ROOT", "/r", 1);
+    curl_set_ca_file("/etc/ssl/service-ca.pem");
+    Args own = args_of("https://h/items", CURL_GET, {}, "");
+    Args download = args_of("https://cdn/x.mid", CURL_GET, {}, "/usr/local/ondemand/5/midi");
+    Args content =
+        args_of(std::string("https://") + deployment::CONTENT_HOST + "/a.zip", CURL_GET, {}, "");
+    curl_set_ca_file(deployment::CA_FILE);
+    unsetenv("ONDEMAND_ROOT");
+    EXPECT_EQ(Args(own.begin() + 4, own.begin() + 7),
+              (Args{"--cacert", "/r/etc/ssl/service-ca.pem", "--verbose"}));
+    EXPECT_EQ(std::count(own.begin(), own.end(), "--insecure"), 0);
+    EXPECT_EQ(download[4], "--insecure");
+    EXPECT_EQ(content[4], "--insecure");
+    EXPECT_EQ(std::count(content.begin(), content.end(), "/r/etc/ssl/service-ca.pem"), 0);
 }
 
 TEST_F(CurlArgs, DownloadShowsProgressAndWritesItsFile) {
@@ -94,6 +142,8 @@ TEST_F(CurlArgs, EveryElementInItsPlace) {
                           "https://" + host + "/login/a.zip?x=1&y=2",
                           "--insecure",
                           "--verbose",
+                          "--max-time",
+                          "60",
                           "-#",
                           "--http1.1",
                           "--location",
@@ -170,6 +220,17 @@ TEST(CurlStderr, LinesSplitAcrossReadsAreSeenOnce) {
     EXPECT_TRUE(seen.figures.empty()); // verbose lines are not progress
 }
 
+TEST(CurlStderr, StatusLinesOfEveryVersionAreRead) {
+    StderrSeen seen;
+    CurlStderrReader reader = make_reader(seen);
+    std::string text = "< HTTP/1.0 403 Forbidden\r\n< HTTP/2 500 \r\n< HTTP/3 204\r\n"
+                       "< HTTP/1.1 200 OK\r\n"
+                       // Not status lines: no version, or no blank after it.
+                       "< HTTP/ 301\r\n< HTTP/1.1x 302\r\n< X-Note: HTTP/1.0 303\r\n";
+    reader.feed(text.data(), text.size());
+    EXPECT_EQ(seen.statuses, (std::vector<int>{403, 500, 204, 200}));
+}
+
 TEST(CurlStderr, ProgressFiguresAreTheFiveCharactersBeforeThePercentSign) {
     StderrSeen seen;
     CurlStderrReader reader = make_reader(seen);
@@ -223,6 +284,7 @@ class CurlQueue : public ::testing::Test {
         root.write("/usr/bin/curl", "#!/bin/sh\n"
                                     "echo \"$3\" >> \"$ONDEMAND_ROOT/started\"\n"
                                     "case \"$3\" in *fail*) exit 7;; esac\n"
+                                    "case \"$3\" in *stall*) exec sleep 30;; esac\n"
                                     "case \"$3\" in *slow*) sleep 1;; *) sleep 0.2;; esac\n"
                                     "echo '< HTTP/1.1 201 Created' >&2\n"
                                     "printf 'body of %s' \"$3\"\n");
@@ -322,6 +384,28 @@ TEST_F(CurlQueue, FailuresAndDownloads) {
     EXPECT_EQ(by_url["https://cdn/file"], std::make_pair(201, std::string("/out/path")));
     EXPECT_EQ(by_url["https://cdn/fail"],
               std::make_pair(CURL_DOWNLOAD_FAILED, std::string("/out/partial")));
+}
+
+TEST_F(CurlQueue, AChildPastTheRunLimitIsEndedAndItsPlaceGoesOn) {
+    // Long enough for the quick stand-in, far below the stalled ones.
+    curl_set_run_limit(static_cast<int64_t>(1000 * test_scale()));
+    for (int i = 1; i <= 4; ++i) {
+        submit("stall" + std::to_string(i));
+    }
+    submit("https://cdn/stall", "/out/stalled");
+    submit("after");
+    ASSERT_TRUE(run_until([&] { return answered.size() == 6; }, 20000));
+    curl_set_run_limit(CURL_RUN_LIMIT_MS);
+    std::map<std::string, std::pair<int, std::string>> by_url;
+    for (size_t i = 0; i < answered.size(); ++i) {
+        by_url[answered[i]] = {statuses[i], texts[i]};
+    }
+    // Failed, never -1 with a body that could pass for an answer.
+    EXPECT_EQ(by_url["stall1"], std::make_pair(-1, std::string()));
+    EXPECT_EQ(by_url["https://cdn/stall"],
+              std::make_pair(CURL_DOWNLOAD_FAILED, std::string("/out/stalled")));
+    EXPECT_EQ(by_url["after"].first, 201);
+    EXPECT_EQ(curl_num(), 0);
 }
 
 TEST_F(CurlQueue, AQueuedRequestThatCannotStartIsAnsweredAndTheNextOneStarts) {
