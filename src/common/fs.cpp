@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -132,12 +133,24 @@ int dir_foreach(const std::string& path, const std::function<void(dirent*)>& fn)
 
 int write_file_atomic(const std::string& path, const std::string& text) {
     std::string work = path + ".wk";
-    FILE* file = fopen(work.c_str(), "we");
-    if (file == nullptr) {
+    // Written with plain system calls: the text is whole in memory already,
+    // and the files are written often.
+    int fd = open(work.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
         return -1;
     }
-    bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (fclose(file) != 0 || !written) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (close(fd) != 0 || done != text.size()) {
         unlink(work.c_str());
         return -1;
     }

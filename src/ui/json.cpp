@@ -162,8 +162,15 @@ void add_managed_song(Writer& w, const char* key, const Song& s, bool with_image
 } // namespace
 
 void json_escape_append(std::string& out, const std::string& text) {
-    for (char c : text) {
-        switch (c) {
+    size_t plain = 0; // start of the run of bytes that need no escape
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte != '\\' && byte != '"' && byte != '/') {
+            continue;
+        }
+        out.append(text, plain, i - plain);
+        plain = i + 1;
+        switch (byte) {
         case '\\':
             out += "\\\\";
             break;
@@ -188,19 +195,17 @@ void json_escape_append(std::string& out, const std::string& text) {
         case '\t':
             out += "\\t";
             break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                // Any other control byte would make the whole file invalid
-                // JSON; it is written as a \u escape with upper-case hex
-                // digits, as xtoc writes them.
-                char code[8];
-                snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(c));
-                out += code;
-            } else {
-                out += c;
-            }
+        default: {
+            // Any other control byte would make the whole file invalid JSON;
+            // it is written as a \u escape with upper-case hex digits, as xtoc
+            // writes them.
+            char code[8];
+            snprintf(code, sizeof code, "\\u%04X", static_cast<unsigned>(byte));
+            out += code;
+        }
         }
     }
+    out.append(text, plain, std::string::npos);
 }
 
 std::string& json_escape(std::string& text) {
