@@ -89,8 +89,11 @@ struct Ready {
     bool hangup;
 };
 
-// Streams, timers and children in creation order.
-std::vector<rvx_st_io*> objects_;
+// Streams, timers and children in creation order. The list lives as long as
+// the process (it is never destroyed), so an object still open at exit, such
+// as the handle of a child ended by rvx_End_Children and whatever its owner
+// hung on it, stays reachable instead of being lost with the list.
+std::vector<rvx_st_io*>& objects_ = *new std::vector<rvx_st_io*>();
 // Released while callbacks run; freed when the dispatch ends.
 std::vector<rvx_st_io*> doomed_;
 bool dispatching_ = false;
