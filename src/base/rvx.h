@@ -124,7 +124,8 @@ int rvx_Signal_Watch(int signo, void (*fn)(int signo));
 // Ends every child the loop started and has not reaped yet, released ones
 // included, together with its process group (whatever it started itself):
 // SIGTERM first, SIGKILL to the groups still there after grace_ms, and reaps
-// them. No callback runs; for a process about to exit.
+// them. No callback runs meanwhile; the handles stay, and their wait
+// callbacks would run if the loop ran again. For a process about to exit.
 void rvx_End_Children(int grace_ms);
 
 // Number of live objects (streams, timers, children; a child's standard-error
