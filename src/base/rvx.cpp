@@ -18,6 +18,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 // A stream, a timer, a child (whose own stream is its standard output) or the
@@ -861,34 +862,41 @@ Waited wait_own(pid_t pid, int64_t deadline, int* status) {
 } // namespace
 
 void rvx_End_Children(int grace_ms) {
-    std::vector<pid_t> pids = orphans_;
+    // Each pid with the handle whose wait callback would report its end
+    // (none for a released child).
+    std::vector<std::pair<pid_t, Child*>> ending;
+    for (pid_t pid : orphans_) {
+        ending.emplace_back(pid, nullptr);
+    }
+    orphans_.clear();
     for (rvx_st_io* io : objects_) {
         Child* child = as_child(io);
         if (child != nullptr && child->phase == Phase::Running) {
-            pids.push_back(child->pid);
-            // Reaped here: the loop must not wait for it again.
-            child->phase = Phase::Reaped;
-            child->result = 128 + SIGTERM;
+            ending.emplace_back(child->pid, child);
         }
     }
-    orphans_.clear();
     // Each child leads its group; the pid itself is signalled too in case it
     // left the group.
-    for (pid_t pid : pids) {
-        kill(-pid, SIGTERM);
-        kill(pid, SIGTERM);
+    for (const auto& entry : ending) {
+        kill(-entry.first, SIGTERM);
+        kill(entry.first, SIGTERM);
     }
     int64_t deadline = now_ms() + std::max(grace_ms, 0);
-    for (pid_t pid : pids) {
+    for (const auto& entry : ending) {
+        pid_t pid = entry.first;
         int status = 0;
-        if (wait_own(pid, deadline, &status) == Waited::TimedOut) {
-            kill(-pid, SIGKILL);
+        Waited waited = wait_own(pid, deadline, &status);
+        // Whatever the leader started may outlive it.
+        kill(-pid, SIGKILL);
+        if (waited == Waited::TimedOut) {
             kill(pid, SIGKILL);
-            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-        } else {
-            // Its group may outlive the leader.
-            kill(-pid, SIGKILL);
+        }
+        if (entry.second != nullptr) {
+            // Reaped here: the loop must not wait for it again.
+            entry.second->phase = Phase::Reaped;
+            entry.second->result = waited == Waited::Lost ? -1 : exit_result(status);
         }
     }
 }

@@ -337,6 +337,8 @@ TEST_F(RvxTest, EndChildrenEndsEveryChildWithWhatItStarted) {
     EXPECT_TRUE(run_until([&] { return ended(grandchild); }));
     // The pipes reach their end, so the handles finish as usual.
     EXPECT_TRUE(run_until([&] { return parent.waits > 0 && stubborn.waits > 0; }));
+    EXPECT_EQ(parent.result, 128 + SIGTERM);
+    EXPECT_EQ(stubborn.result, 128 + SIGKILL);
     EXPECT_EQ(released.waits, 0);
 }
 
