@@ -1,6 +1,6 @@
 // The event loop: one poll() over every open descriptor plus a self-pipe that
-// the SIGCHLD handler writes to. Each pass collects what is ready into a local
-// list first and only then runs callbacks, so that a callback may create or
+// the SIGCHLD handler and the handlers of watched signals write to. Each pass collects what is
+// ready into a local list first and only then runs callbacks, so that a callback may create or
 // release any object without disturbing the walk in progress.
 #include "base/rvx.h"
 
@@ -18,6 +18,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 // A stream, a timer, a child (whose own stream is its standard output) or the
@@ -89,8 +90,11 @@ struct Ready {
     bool hangup;
 };
 
-// Streams, timers and children in creation order.
-std::vector<rvx_st_io*> objects_;
+// Streams, timers and children in creation order. The list lives as long as
+// the process (it is never destroyed), so an object still open at exit, such
+// as the handle of a child ended by rvx_End_Children and whatever its owner
+// hung on it, stays reachable instead of being lost with the list.
+std::vector<rvx_st_io*>& objects_ = *new std::vector<rvx_st_io*>();
 // Released while callbacks run; freed when the dispatch ends.
 std::vector<rvx_st_io*> doomed_;
 bool dispatching_ = false;
@@ -100,7 +104,12 @@ bool started_ = false;
 int wake_read_ = -1;
 volatile sig_atomic_t wake_write_ = -1;
 
-void on_child_signal(int) {
+// Watched signals: the handler only sets the flag; the loop runs the callback.
+constexpr int SIGNAL_SLOTS = 65;
+volatile sig_atomic_t signal_pending_[SIGNAL_SLOTS] = {};
+void (*signal_fns_[SIGNAL_SLOTS])(int) = {};
+
+void wake_loop() {
     int saved = errno;
     if (wake_write_ >= 0) {
         char byte = 0;
@@ -108,6 +117,28 @@ void on_child_signal(int) {
         (void)ignored;
     }
     errno = saved;
+}
+
+void on_child_signal(int) {
+    wake_loop();
+}
+
+void on_watched_signal(int signo) {
+    if (signo > 0 && signo < SIGNAL_SLOTS) {
+        signal_pending_[signo] = 1;
+    }
+    wake_loop();
+}
+
+// Runs the callbacks of the watched signals that came since the last pass.
+void run_signals(int& ran) {
+    for (int signo = 1; signo < SIGNAL_SLOTS; ++signo) {
+        if (signal_pending_[signo] != 0 && signal_fns_[signo] != nullptr) {
+            signal_pending_[signo] = 0;
+            ++ran;
+            signal_fns_[signo](signo);
+        }
+    }
 }
 
 bool start_loop() {
@@ -367,6 +398,7 @@ void fire_timer(rvx_st_io* timer, int64_t batch_now, int& ran) {
 int dispatch(const std::vector<Ready>& ready, int64_t batch_now) {
     int ran = 0;
     dispatching_ = true;
+    run_signals(ran);
     for (const Ready& item : ready) {
         if (item.io->released) {
             continue;
@@ -416,6 +448,11 @@ bool set_nonblocking(int fd) {
         sigemptyset(&fallback.sa_mask);
         sigaction(SIGPIPE, &fallback, nullptr);
         sigaction(SIGCHLD, &fallback, nullptr);
+        for (int signo = 1; signo < SIGNAL_SLOTS; ++signo) {
+            if (signal_fns_[signo] != nullptr) {
+                sigaction(signo, &fallback, nullptr);
+            }
+        }
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -720,7 +757,7 @@ rvx_st_io* rvx_Exec_WithStderr(char* const argv[]) {
         return nullptr;
     }
     auto* child = new (std::nothrow) Child(out[0], err[0]);
-    pid_t pid = child != nullptr ? spawn(argv, out[1], err[1], false) : -1;
+    pid_t pid = child != nullptr ? spawn(argv, out[1], err[1], true) : -1;
     close(out[1]);
     close(err[1]);
     if (pid < 0) {
@@ -770,6 +807,19 @@ int rvx_Exec_Kill(rvx_st_io* child, int sig) {
 
 void rvx_Exec_Release(rvx_st_io* child) {
     rvx_Release_Rvx(child);
+}
+
+int rvx_Signal_Watch(int signo, void (*fn)(int signo)) {
+    if (signo <= 0 || signo >= SIGNAL_SLOTS || signo == SIGKILL || signo == SIGSTOP ||
+        signo == SIGCHLD || fn == nullptr || !start_loop()) {
+        return -1;
+    }
+    signal_fns_[signo] = fn;
+    struct sigaction action {};
+    action.sa_handler = on_watched_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(signo, &action, nullptr);
 }
 
 int rvx_Count() {
@@ -837,6 +887,46 @@ Waited wait_own(pid_t pid, int64_t deadline, int* status) {
 }
 
 } // namespace
+
+void rvx_End_Children(int grace_ms) {
+    // Each pid with the handle whose wait callback would report its end
+    // (none for a released child).
+    std::vector<std::pair<pid_t, Child*>> ending;
+    for (pid_t pid : orphans_) {
+        ending.emplace_back(pid, nullptr);
+    }
+    orphans_.clear();
+    for (rvx_st_io* io : objects_) {
+        Child* child = as_child(io);
+        if (child != nullptr && child->phase == Phase::Running) {
+            ending.emplace_back(child->pid, child);
+        }
+    }
+    // Each child leads its group; the pid itself is signalled too in case it
+    // left the group.
+    for (const auto& entry : ending) {
+        kill(-entry.first, SIGTERM);
+        kill(entry.first, SIGTERM);
+    }
+    int64_t deadline = now_ms() + std::max(grace_ms, 0);
+    for (const auto& entry : ending) {
+        pid_t pid = entry.first;
+        int status = 0;
+        Waited waited = wait_own(pid, deadline, &status);
+        // Whatever the leader started may outlive it.
+        kill(-pid, SIGKILL);
+        if (waited == Waited::TimedOut) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        if (entry.second != nullptr) {
+            // Reaped here: the loop must not wait for it again.
+            entry.second->phase = Phase::Reaped;
+            entry.second->result = waited == Waited::Lost ? -1 : exit_result(status);
+        }
+    }
+}
 
 int rvx_Exec_Wait(char* const argv[], int timeout_ms) {
     if (argv == nullptr || argv[0] == nullptr) {

@@ -85,8 +85,9 @@ int rvx_Timer_Start(rvx_st_io* timer, int64_t period_ms);
 int rvx_Timer_Stop(rvx_st_io* timer);
 
 // Child processes. argv[0] is the program's path; the vector ends with null.
-// The child is started without a shell, with standard input from /dev/null;
-// null when it cannot be started (the program is missing or not executable).
+// The child is started without a shell, with standard input from /dev/null,
+// as the leader of a process group of its own (so rvx_End_Children reaches
+// what it starts); null when it cannot be started (the program is missing or not executable).
 // The handle's read callback (rvx_Set_ReadEvent) receives the child handle
 // and rvx_ReadData on it reads standard output; rvx_Set_CloseEvent has no
 // effect on a child. The wait callback runs once, after the child has been
@@ -123,6 +124,20 @@ void rvx_Exec_Release(rvx_st_io* child);
 // ran out of time. Only this program's own pid is waited for, so the loop's
 // children are left to the loop.
 int rvx_Exec_Wait(char* const argv[], int timeout_ms);
+
+// Signals taken through the loop. After rvx_Signal_Watch the signal no
+// longer has its default action: its handler only notes it and wakes poll(),
+// and a later pass runs fn(signo) among the other callbacks (once, however
+// often the signal came meanwhile). Children start with the default action
+// back. -1 for a signal that cannot be caught.
+int rvx_Signal_Watch(int signo, void (*fn)(int signo));
+
+// Ends every child the loop started and has not reaped yet, released ones
+// included, together with its process group (whatever it started itself):
+// SIGTERM first, SIGKILL to the groups still there after grace_ms, and reaps
+// them. No callback runs meanwhile; the handles stay, and their wait
+// callbacks would run if the loop ran again. For a process about to exit.
+void rvx_End_Children(int grace_ms);
 
 // Number of live objects (streams, timers, children; a child's standard-error
 // stream is part of its child); for tests and diagnostics.

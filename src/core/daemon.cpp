@@ -5,6 +5,7 @@
 #include "common/fs.h"
 #include "common/paths.h"
 #include "core/hooks.h"
+#include "core/shutdown.h"
 #include "core/version.h"
 #include "link/rcs_sock.h"
 #include "state/service.h"
@@ -17,6 +18,7 @@ int daemon_run() {
     // From the first line on: a reader of the debug log that goes away must
     // not end the daemon (the event loop keeps it so for the process).
     signal(SIGPIPE, SIG_IGN);
+    shutdown_watch();
     debug_printf("** ondemand %s\n", APP_VERSION);
     // Downloads of an earlier run are never reused.
     fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
@@ -26,7 +28,10 @@ int daemon_run() {
     rcssock_open();
     json_make_init();
     set_seq_status_value(SEQ_UNKNOWN);
-    for (;;) {
+    while (!shutdown_requested()) {
         rvx_Selects(-1);
     }
+    shutdown_children();
+    rcssock_close();
+    return 0;
 }

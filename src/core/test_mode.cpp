@@ -4,6 +4,8 @@
 #include "base/rvx.h"
 #include "common/str.h"
 #include "core/hooks.h"
+#include "core/shutdown.h"
+#include "net/curl.h"
 #include "net/webapi.h"
 #include "service/answer.h"
 #include "service/login.h"
@@ -140,6 +142,7 @@ int close_event(rvx_st_io* io) {
 } // namespace
 
 int do_test() {
+    shutdown_watch();
     xml_init();
     connect_hooks();
     stdin_ = rvx_Stdio();
@@ -149,8 +152,12 @@ int do_test() {
     rvx_Set_Type(stdin_, -1);
     rvx_Set_ReadEvent(stdin_, read_event);
     rvx_Set_CloseEvent(stdin_, close_event);
-    while (stdin_ != nullptr && rvx_Get_InUse(stdin_)) {
+    // At the end of input the requests already sent (the last line's too)
+    // are still answered and dumped before the console ends.
+    while (((stdin_ != nullptr && rvx_Get_InUse(stdin_)) || curl_num() > 0) &&
+           !shutdown_requested()) {
         rvx_Selects(-1);
     }
+    shutdown_children();
     return 0;
 }

@@ -5,7 +5,7 @@ import hashlib
 
 import pytest
 
-from fakes import wait_until
+from fakes import scaled, wait_until
 from fakes.answers import LOGIN_OK, items_answer, song_item
 
 HOSTNAME = "od-test-device"
@@ -148,3 +148,17 @@ def test_end_of_input_ends_the_console(console):
     console.wait_for_stderr(STARS)
     console.close_stdin()
     assert console.wait_exit() == 0
+
+
+@pytest.mark.parametrize("line", [b"search abc\n", b"search abc"], ids=["line-end", "no-line-end"])
+def test_end_of_input_waits_for_the_answers_in_flight(root, music_service, ondemand, line):
+    # The answer comes after standard input has ended; under valgrind this
+    # also shows that the last line's request leaves nothing behind.
+    music_service.write_base_url(root)
+    root.write("/usr/local/olc/api_token.txt", "access-1")
+    music_service.route("GET", "/items", body=items_answer([song_item(3, title="Third")]),
+                        delay=scaled(0.5))
+    result = ondemand("-d", "-t", stdin=line, timeout=30)
+    assert result.returncode == 0
+    assert music_service.requests[0].query["title"] == ["abc"]
+    assert b"*     3: Third\n" in result.stderr

@@ -2,6 +2,7 @@
 
 import os
 import re
+import shlex
 import signal
 import subprocess
 import threading
@@ -16,6 +17,16 @@ def ondemand_binary():
     return os.environ.get("ONDEMAND_BIN") or os.path.join(REPO, "build", "ondemand")
 
 
+def wrapper():
+    """$ONDEMAND_WRAPPER split into words: a program the daemon runs under
+    (valgrind with its options, or qemu-arm for the ARM build); empty when unset."""
+    return shlex.split(os.environ.get("ONDEMAND_WRAPPER", ""))
+
+
+def command(*args):
+    return [*wrapper(), ondemand_binary(), *args]
+
+
 def daemon_env(root):
     env = dict(os.environ)
     env["ONDEMAND_ROOT"] = root.path
@@ -25,7 +36,7 @@ def daemon_env(root):
 def run_ondemand(root, *args, stdin=b"", timeout=10):
     """Runs a one-shot invocation (-v, -x ...) to its end; returns the
     CompletedProcess with stdout and stderr as bytes."""
-    return subprocess.run([ondemand_binary(), *args], env=daemon_env(root), input=stdin,
+    return subprocess.run(command(*args), env=daemon_env(root), input=stdin,
                           capture_output=True, timeout=scaled(timeout))
 
 
@@ -40,7 +51,7 @@ class Daemon(Recorder):
         self._stderr = b""
         self._stderr_ended = False  # the reader has met the end of the pipe
         self.proc = subprocess.Popen(
-            [ondemand_binary(), *self.args], env=daemon_env(root),
+            command(*self.args), env=daemon_env(root),
             stdin=subprocess.PIPE if stdin_pipe else subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         self.pid = self.proc.pid
@@ -107,13 +118,20 @@ class Daemon(Recorder):
     def close_stdin(self):
         self.proc.stdin.close()
 
+    def terminate(self, signo=signal.SIGTERM):
+        """Asks the process to end; its exit status, once it has ended
+        (None when it outlived the wait and was killed)."""
+        self.proc.send_signal(signo)
+        if not wait_until(lambda: not self.alive()):
+            self.proc.kill()
+            self.proc.wait()
+            return None
+        return self.proc.returncode
+
     def stop(self):
-        """Ends the process (it has no orderly end of its own) and reaps it."""
-        if self.alive():
-            self.proc.send_signal(signal.SIGTERM)
-            if not wait_until(lambda: not self.alive()):
-                self.proc.kill()
-                self.proc.wait()
+        """Ends the process with SIGTERM and reaps it. The exit status, or
+        None when it had already ended before (the test saw to that)."""
+        status = self.terminate() if self.alive() else None
         if self.proc.stdin:
             try:
                 self.proc.stdin.close()
@@ -122,6 +140,7 @@ class Daemon(Recorder):
         self._drain_stderr(must=False)
         with self.changed:
             self._log.close()
+        return status
 
     # -- inside -----------------------------------------------------------------
 

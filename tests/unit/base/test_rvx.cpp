@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -282,6 +284,73 @@ TEST_F(RvxTest, ChildReleasedWhileRunningIsReapedLater) {
     EXPECT_TRUE(run_until(no_children));
     EXPECT_EQ(capture.waits, 0);
     EXPECT_EQ(capture.out, "");
+}
+
+// ---- Signals and the end of children ---------------------------------------
+
+int signal_calls = 0;
+int signal_seen = 0;
+
+void on_signal(int signo) {
+    ++signal_calls;
+    signal_seen = signo;
+}
+
+TEST_F(RvxTest, WatchedSignalRunsItsCallbackFromTheLoopOnce) {
+    ASSERT_EQ(rvx_Signal_Watch(SIGUSR1, on_signal), 0);
+    EXPECT_EQ(rvx_Signal_Watch(SIGKILL, on_signal), -1);
+    EXPECT_EQ(rvx_Signal_Watch(SIGUSR2, nullptr), -1);
+    signal_calls = 0;
+    raise(SIGUSR1);
+    raise(SIGUSR1);
+    // Nothing runs inside the handler: the callback waits for the loop.
+    EXPECT_EQ(signal_calls, 0);
+    EXPECT_EQ(rvx_Selects(scaled(5000)), 1);
+    EXPECT_EQ(signal_calls, 1);
+    EXPECT_EQ(signal_seen, SIGUSR1);
+    // A child gets the default action back: the signal ends it.
+    EXPECT_EQ(run({"/bin/sh", "-c", "kill -USR1 $$; exit 0"}).result, 128 + SIGUSR1);
+    EXPECT_EQ(signal_calls, 1);
+    signal(SIGUSR1, SIG_DFL);
+}
+
+// A process that is gone or only waits to be reaped by someone else.
+bool ended(pid_t pid) {
+    std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    FILE* file = fopen(stat.c_str(), "r");
+    if (file == nullptr) {
+        return true;
+    }
+    char line[512] = {};
+    char* read = fgets(line, sizeof line, file);
+    fclose(file);
+    const char* state = read != nullptr ? strrchr(line, ')') : nullptr;
+    return state != nullptr && (state[2] == 'Z' || state[2] == 'X');
+}
+
+TEST_F(RvxTest, EndChildrenEndsEveryChildWithWhatItStarted) {
+    // One child started a process of its own, one ignores SIGTERM, one was
+    // released while it ran.
+    Capture parent;
+    Capture stubborn;
+    Capture released;
+    ASSERT_NE(spawn({"/bin/sh", "-c", "sleep 60 & echo $!; wait"}, parent), nullptr);
+    ASSERT_NE(spawn({"/bin/sh", "-c", "trap '' TERM; echo ready; while :; do sleep 0.05; done"},
+                    stubborn),
+              nullptr);
+    rvx_Exec_Release(spawn({"/bin/sleep", "60"}, released));
+    ASSERT_TRUE(run_until(
+        [&] { return parent.out.find('\n') != std::string::npos && stubborn.out == "ready\n"; }));
+    pid_t grandchild = static_cast<pid_t>(std::stol(parent.out));
+
+    rvx_End_Children(scaled(200));
+    EXPECT_TRUE(no_children());
+    EXPECT_TRUE(run_until([&] { return ended(grandchild); }));
+    // The pipes reach their end, so the handles finish as usual.
+    EXPECT_TRUE(run_until([&] { return parent.waits > 0 && stubborn.waits > 0; }));
+    EXPECT_EQ(parent.result, 128 + SIGTERM);
+    EXPECT_EQ(stubborn.result, 128 + SIGKILL);
+    EXPECT_EQ(released.waits, 0);
 }
 
 // ---- Timers ----------------------------------------------------------------
