@@ -17,6 +17,7 @@ import pytest
 
 from conftest import REGISTRATION, store_tokens, switch_on
 from fakes import scaled, wait_until
+from fakes.daemon import wrapper
 from fakes.answers import error_answer, items_answer, song_item
 from fakes.play import children, queue_batch, search, song_dir
 from fakes.published import FILE_NAMES, masked, published, wait_for_dialog
@@ -317,4 +318,8 @@ def test_a_thousand_requests_leave_no_process_descriptor_or_memory(root, service
           f" resident {resident} KiB -> {resident_kib(switched_on)} KiB")
     assert not children(switched_on)  # no zombie: every child was reaped
     assert open_descriptors(switched_on) == descriptors
-    assert resident_kib(switched_on) <= resident + 256
+    # Under a wrapper (valgrind, qemu-arm) the resident size is the wrapper's,
+    # and a sanitizer's allocator holds freed memory in quarantine: only a
+    # daemon that runs as itself says what it keeps.
+    if not wrapper() and "ASAN_OPTIONS" not in os.environ:
+        assert resident_kib(switched_on) <= resident + 256
