@@ -27,7 +27,7 @@ constexpr size_t ADD_BATCH_MAX = 1000;
 // each after the previous one was added.
 struct ADD_SONG_INFO {
     uint64_t playlistId = 0;
-    std::deque<int32_t> itemIds;
+    std::deque<uint32_t> itemIds;
     // Counts the batches; each request carries the number of its own, so a
     // late answer of an earlier batch does not end the one being named.
     uintptr_t batch = 0;
@@ -47,16 +47,15 @@ uint64_t playlist_id_of(const char* id) {
     return static_cast<uint64_t>(strtoll(id, nullptr, 10));
 }
 
-// As atoi reads it, without its undefined overflow: clamped to 32 bits.
-int32_t item_id_of(const char* item_id) {
-    long long value = strtoll(item_id, nullptr, 10);
-    if (value > INT32_MAX) {
-        return INT32_MAX;
+// Song ids are unsigned 32-bit numbers for the service; other text is no
+// song.
+bool item_id_of(const char* item_id, uint32_t& out) {
+    unsigned long long value = 0;
+    if (!str::parse_number(item_id, UINT32_MAX, value)) {
+        return false;
     }
-    if (value < INT32_MIN) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(value);
+    out = static_cast<uint32_t>(value);
+    return true;
 }
 
 bool playing_user_playlist() {
@@ -82,8 +81,11 @@ void on_all_playlists(Self& answer, void*) {
 
 void on_playlist_songs(Self& answer, void* user) {
     uint64_t id = curl_id_of_user(user);
-    playlist_set_songs(id, answer);
-    // Also for a dropped answer: a refused one (400) shows its file anyway.
+    // The songs of a playlist no longer listed are dropped, and its file
+    // stays as it is.
+    if (playlist_set_songs(id, answer) != 0) {
+        return;
+    }
     json_make_playlist_json();
     if (playing_user_playlist() && getOndemandPlayManager().playlistID == id) {
         follow_user_playlist();
@@ -176,7 +178,7 @@ void start_create(const char* message, const char* name, const char* items) {
 
 void addSongToUserPlaylist() {
     std::string item;
-    str::format(item, "%d", static_cast<int>(addSongInfo.itemIds.front()));
+    str::format(item, "%u", static_cast<unsigned>(addSongInfo.itemIds.front()));
     addSongInfo.itemIds.pop_front();
     uint64_t id = addSongInfo.playlistId;
     void* batch = reinterpret_cast<void*>(addSongInfo.batch);
@@ -296,10 +298,12 @@ void do_addSongPlaylist(const char* id, const char* item_id) {
             } else {
                 addSongToUserPlaylist();
             }
-        } else if (addSongInfo.itemIds.size() < ADD_BATCH_MAX) {
-            addSongInfo.itemIds.push_back(item_id_of(item_id));
-        } else {
+        } else if (addSongInfo.itemIds.size() >= ADD_BATCH_MAX) {
             debug_printf("add batch full: song %s left out\n", item_id);
+        } else if (uint32_t item = 0; item_id_of(item_id, item)) {
+            addSongInfo.itemIds.push_back(item);
+        } else {
+            debug_printf("add batch: \"%s\" is no song id\n", item_id);
         }
     }
     json_make_status_json();

@@ -1,5 +1,6 @@
 #include "catalogue/queue.h"
 
+#include "base/debug.h"
 #include "common/str.h"
 #include "player/ondemandPlayer.h"
 #include "state/playManager.h"
@@ -9,7 +10,8 @@
 #include "ui/dialog.h"
 #include "ui/json.h"
 
-#include <cstdlib>
+#include <climits>
+#include <cstdint>
 
 namespace {
 
@@ -43,9 +45,11 @@ void end_batch() {
     hide_wait_dialog();
 }
 
-// The play manager takes its next song from the changed queue.
-void follow_the_queue(const char* message) {
-    updatePlayManager();
+// The play manager takes its next song from the changed queue; a song being
+// prepared is looked for where the edit moved it unless the edit chose the
+// index itself.
+void follow_the_queue(const char* message, bool relocate) {
+    ondemandFollowList(relocate);
     json_make_playmanager_info();
     if (message != nullptr) {
         json_make_dlg_message("Message", message);
@@ -56,8 +60,26 @@ bool is_word(const char* value, const char* word) {
     return str::iequals(value, word);
 }
 
-uint64_t id_of(const char* songId) {
-    return static_cast<uint64_t>(strtoll(songId, nullptr, 10));
+// Ids and display orders are whole numbers; any other text is refused.
+bool id_of(const char* songId, uint64_t& id) {
+    unsigned long long value = 0;
+    if (!str::parse_number(songId, UINT64_MAX, value)) {
+        debug_printf("queue: \"%s\" is no song id\n", songId);
+        return false;
+    }
+    id = value;
+    return true;
+}
+
+bool index_of(const char* display_order, int& index) {
+    unsigned long long value = 0;
+    if (!str::parse_number(display_order, INT_MAX, value)) {
+        debug_printf("queue: \"%s\" is no display order\n",
+                     display_order != nullptr ? display_order : "");
+        return false;
+    }
+    index = static_cast<int>(value);
+    return true;
 }
 
 // One song of an add batch, or its "start" or "end". At the end a queue that
@@ -74,18 +96,20 @@ void add_to_queue(const char* songId, bool top) {
         end_batch();
         if (top && !isQueuelistEmpty && playing_the_queue()) {
             setPlaySongIndex(0);
-            follow_the_queue(DLG_MSG_SET_QUEUE);
+            follow_the_queue(DLG_MSG_SET_QUEUE, false);
         } else if (!top && isStepEnd() && !isQueuelistEmpty && playing_the_queue()) {
-            follow_the_queue(DLG_MSG_ADD_QUEUE);
+            follow_the_queue(DLG_MSG_ADD_QUEUE, true);
         } else {
             play_queue_from_start();
         }
         isQueuelistEmpty = false;
+    } else if (uint64_t id = 0; !id_of(songId, id)) {
+        // Not a song: skipped like a refused one.
     } else if (top) {
-        addSongToQueuelistTop(id_of(songId), true);
+        addSongToQueuelistTop(id, true);
     } else {
         // A refused song (full queue, unknown id, not playable) is skipped.
-        addSongToQueuelistBtm(id_of(songId));
+        addSongToQueuelistBtm(id);
     }
 }
 
@@ -112,12 +136,12 @@ void rmvSongToQueue(const char* display_order) {
     } else if (is_word(display_order, "end")) {
         json_make_queuelist_json();
         if (playing_the_queue()) {
-            follow_the_queue(nullptr);
+            follow_the_queue(nullptr, true);
         }
         hide_wait_dialog();
-    } else {
+    } else if (int index = 0; index_of(display_order, index)) {
         // Within a batch each index refers to the queue as already shortened.
-        rmvSongToQueuelist(atoi(display_order));
+        rmvSongToQueuelist(index);
     }
 }
 
@@ -125,16 +149,34 @@ void sortQueue(const char* before, const char* after) {
     if (get_status() == 0) {
         return;
     }
-    sortQueuelist(before != nullptr ? atoi(before) : 0, after != nullptr ? atoi(after) : 0);
+    int from = 0;
+    int to = 0;
+    if (!index_of(before, from) || !index_of(after, to)) {
+        return;
+    }
+    sortQueuelist(from, to);
     json_make_queuelist_json();
+    // A song being prepared keeps its place in the play.
+    if (playing_the_queue() && !isStepEnd()) {
+        ondemandFollowList(true);
+        json_make_playmanager_info();
+    }
 }
 
 void quickPlayQueueSong(const char* category, const char* songId) {
     if (get_status() == 0 || songId == nullptr) {
         return;
     }
+    uint64_t id = 0;
+    const std::vector<Song>& queue = queuelist_get();
+    std::string front = queue.empty() ? std::string() : queue.front().uid;
+    // A song the list does not hold, or may not play, is not played, nor
+    // anything in its place.
+    if (!id_of(songId, id) || addSongToQueuelistTop(id, false) != 0 || queue.empty() ||
+        queue.front().uid == front) {
+        return;
+    }
     setWhereEvent(category != nullptr ? category : "");
-    addSongToQueuelistTop(id_of(songId), false);
     set_next_control_status(0);
     ondemandPlaySong(CATEGORY_QUEUE, 0, 0);
 }

@@ -118,6 +118,25 @@ bool iequals(const std::string& a, const std::string& b) {
     return true;
 }
 
+bool parse_number(const char* text, unsigned long long max, unsigned long long& out) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    unsigned long long value = 0;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at < '0' || *at > '9') {
+            return false;
+        }
+        unsigned digit = static_cast<unsigned>(*at - '0');
+        if (value > (max - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    out = value;
+    return true;
+}
+
 } // namespace str
 
 char xtoc(unsigned char v) {

@@ -34,6 +34,11 @@ std::string xml_attribute(const std::string& text);
 // Case-insensitive comparison of two ASCII texts.
 bool iequals(const std::string& a, const std::string& b);
 
+// A whole decimal number no larger than `max`: digits only, at least one, no
+// sign or blank. False, with `out` unchanged, for anything else (a null text
+// included), so a mistyped value is refused rather than read as 0.
+bool parse_number(const char* text, unsigned long long max, unsigned long long& out);
+
 } // namespace str
 
 // Upper-case hexadecimal digit of a value from 0 to 15.

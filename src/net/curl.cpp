@@ -7,6 +7,7 @@
 #include "common/paths.h"
 #include "common/str.h"
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdint>
@@ -22,6 +23,7 @@ namespace {
 struct RunningRequest {
     rvx_st_io* handle = nullptr;
     RequestCallback callback;
+    std::string url;
     std::string output;
     std::string body;
     int status = -1;
@@ -32,10 +34,18 @@ struct RunningRequest {
     // Fires once the child has run past the run limit.
     rvx_st_io* limit_timer = nullptr;
     bool ended_by_limit = false;
+    // Withdrawn by its caller: the child is ended and nobody is answered.
+    bool cancelled = false;
 };
 
 std::deque<WaitingRequest> wait_req_;
 int count_ = 0;
+// The children still running, for withdrawing them; a child leaves the list
+// before its callback runs.
+std::vector<RunningRequest*> running_;
+// Children withdrawn and not yet reaped: they still hold a place but are no
+// longer counted as requests under way.
+int cancelled_ = 0;
 CurlHooks hooks_;
 bool compressed_ = false;
 int64_t run_limit_ms_ = CURL_RUN_LIMIT_MS;
@@ -137,6 +147,10 @@ int wait_event(rvx_st_io* io, int result) {
     --count_;
     bool large = false;
     if (request != nullptr) {
+        running_.erase(std::remove(running_.begin(), running_.end(), request), running_.end());
+        if (request->cancelled) {
+            --cancelled_;
+        }
         request->stderr_reader->finish();
         rvx_Release_Rvx(request->limit_timer);
         large = request->too_long || request->body.size() >= CURL_LARGE_BODY;
@@ -399,6 +413,7 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
     auto* running = new RunningRequest;
     running->handle = handle;
     running->callback = std::move(callback);
+    running->url = url;
     running->output = output;
     running->user = user;
     running->stderr_reader = make_stderr_reader(running);
@@ -408,10 +423,37 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
     rvx_Timer_Start(running->limit_timer, run_limit_ms_);
     rvx_Set_Par(handle, running);
     rvx_Exec_Set_StderrPar(handle, running);
+    running_.push_back(running);
     ++count_;
     return 0;
 }
 
 int curl_num() {
-    return count_ + static_cast<int>(wait_req_.size());
+    return count_ - cancelled_ + static_cast<int>(wait_req_.size());
+}
+
+int curl_cancel(
+    const std::function<bool(const std::string& url, const std::string& output)>& match) {
+    int cancelled = 0;
+    for (auto it = wait_req_.begin(); it != wait_req_.end();) {
+        if (match(it->url, it->output)) {
+            it = wait_req_.erase(it);
+            ++cancelled;
+        } else {
+            ++it;
+        }
+    }
+    for (RunningRequest* request : running_) {
+        if (request->cancelled || !match(request->url, request->output)) {
+            continue;
+        }
+        // SIGKILL, so that nothing more is written to the output file once
+        // this returns: a new download may take its place at once.
+        request->cancelled = true;
+        request->callback = nullptr;
+        rvx_Exec_Kill(request->handle, SIGKILL);
+        ++cancelled_;
+        ++cancelled;
+    }
+    return cancelled;
 }

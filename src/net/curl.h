@@ -98,6 +98,12 @@ void curl_set_ca_file(const std::string& path);
 // Requests submitted and not yet answered: running plus waiting.
 int curl_num();
 
+// Withdraws the requests whose URL and output path (empty for a request that
+// is not a download) match: waiting ones are dropped, running children are
+// killed. None of their callbacks is ever called. Returns how many there were.
+int curl_cancel(
+    const std::function<bool(const std::string& url, const std::string& output)>& match);
+
 // The argument vector of one request, program path first; -1 for an
 // unknown method or a URL that curl would take for an option.
 int curl_build_args(const WaitingRequest& request, std::vector<std::string>& args);

@@ -306,6 +306,10 @@ int webapi_ondemand_gratis_playlist(RequestCallback callback, void* user) {
     return send(url_for("/cms/playlist/gratis"), CURL_GET, NONE, std::move(callback), user);
 }
 
+bool webapi_is_history_event(const std::string& url) {
+    return url.find("/user/history/event/") != std::string::npos;
+}
+
 int webapi_ondemand_items_play(unsigned long long item_id, std::string session_id,
                                std::string pinfo, unsigned long long playlist_id,
                                RequestCallback callback, void* user) {

@@ -39,6 +39,9 @@ int webapi_ondemand_items_download(const std::string& url, const std::string& ta
 int webapi_ondemand_recommendPlaylists(RequestCallback callback, void* user);
 int webapi_ondemand_recommend(RequestCallback callback, void* user);
 int webapi_ondemand_history(RequestCallback callback, void* user);
+// True for the URL of a play or stop event of the play history: reports
+// whose answers change nothing, so switching off lets them finish.
+bool webapi_is_history_event(const std::string& url);
 int webapi_ondemand_all_playlists(RequestCallback callback, void* user);
 int webapi_ondemand_playlist(unsigned long long playlist_id, RequestCallback callback, void* user);
 int webapi_ondemand_create_playlist(const std::string& name, const std::string& items,

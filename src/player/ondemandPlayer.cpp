@@ -15,9 +15,21 @@
 #include "ui/dialog.h"
 #include "ui/json.h"
 
+#include <set>
+
 namespace {
 
 unsigned int m_ondemandStep = STEP_START;
+// The number of the current play. Every request of the machine carries it,
+// so an answer for a play given up since moves nothing; 0 is never used, it
+// marks requests made by hand.
+uint32_t m_play = 0;
+// The indices of the list tried since the user's last action: a song that
+// fails moves on to the next, but one action tries each song at most once,
+// so repeat "all" or "one" over failing songs ends instead of looping.
+std::set<uint32_t> m_tried;
+// The machine is moving on after a failure, not following the user.
+bool m_movingOn = false;
 // The next eviction keeps only the play and the next song.
 bool isRemovedFile = false;
 // The last move was backwards, so a failing song moves on backwards too.
@@ -40,6 +52,59 @@ void end_steps() {
 
 void hide_dialog() {
     json_make_dlg_wait_modal("", "", false, false);
+}
+
+// Back to the start with nothing under way: answers still coming belong to
+// a play that is over.
+void reset_steps() {
+    m_ondemandStep = STEP_START;
+    if (++m_play == 0) {
+        m_play = 1;
+    }
+    stopped_progress_timer();
+}
+
+// Nothing more can be tried: the sequencer goes back to the start, the
+// record is cleared and the control server hears that no song is loaded.
+void give_up() {
+    do_setTime("0");
+    reset_steps();
+    ondemandInitManager();
+    setRcsOndemandNoSong();
+    json_make_playmanager_info();
+    hide_dialog();
+}
+
+// Nothing could even be sent for the play song (no token, no curl, no
+// address): every other song would fail the same way, so the attempt ends
+// here with the reason.
+void end_attempt(const std::string& why) {
+    give_up();
+    json_make_dlg_error("Error", why);
+}
+
+SongTicket ticket_for(const Song& song) {
+    return SongTicket{song.id, m_play};
+}
+
+// A queue song leaves the queue once it is loaded or has failed; it is found
+// by its entry, since edits may have moved it.
+void remove_from_queue(const Song& song, uint32_t index) {
+    const std::vector<Song>& queue = queuelist_get();
+    for (size_t at = 0; at < queue.size(); ++at) {
+        if (!song.uid.empty() && queue[at].uid == song.uid) {
+            rmvSongToQueuelist(static_cast<int>(at));
+            return;
+        }
+    }
+    if (song.uid.empty()) {
+        rmvSongToQueuelist(static_cast<int>(index));
+    }
+}
+
+// The machine waits for answers of the play song or of the next song.
+bool is_preparing() {
+    return isDownloadStep() || isNextDownloadStep();
 }
 
 // The first playable song after `play`, wrapping to the front when `wrap`;
@@ -91,6 +156,10 @@ unsigned int ondemand_step() {
     return m_ondemandStep;
 }
 
+uint32_t ondemand_play() {
+    return m_play;
+}
+
 bool isDownloadStep() {
     return m_ondemandStep == STEP_PLAY_URL || m_ondemandStep == STEP_PLAY_DOWNLOAD;
 }
@@ -101,6 +170,17 @@ bool isNextDownloadStep() {
 
 bool isStepEnd() {
     return m_ondemandStep == STEP_END;
+}
+
+bool isAwaitedSong(const SongTicket& ticket) {
+    if (ticket.play == 0 || ticket.play != m_play) {
+        return false;
+    }
+    const PlayManager& pm = getOndemandPlayManager();
+    if (isDownloadStep()) {
+        return ticket.id == pm.playSong.id;
+    }
+    return isNextDownloadStep() && ticket.id == pm.nextSong.id;
 }
 
 bool ondemandGetList(int category, uint32_t index, uint64_t playlistID, std::vector<Song>& out) {
@@ -174,14 +254,16 @@ bool updatePlayManager() {
 }
 
 void ondemandPlaySong(int category, uint32_t index, uint64_t playlistID) {
+    if (!m_movingOn) {
+        m_tried.clear();
+    }
     do_stopApi(getOndemandPlayManager().playSong.id);
     initPlaySongStep();
     playSongCheck(category, index, playlistID);
 }
 
 void initPlaySongStep() {
-    m_ondemandStep = STEP_START;
-    stopped_progress_timer();
+    reset_steps();
     started_progress_timer();
     progress_put("0.0");
 }
@@ -198,6 +280,7 @@ void playSongCheck(int category, uint32_t index, uint64_t playlistID) {
         return;
     }
     const PlayManager& pm = getOndemandPlayManager();
+    std::string why;
     for (;;) {
         switch (m_ondemandStep) {
         case STEP_START:
@@ -215,30 +298,51 @@ void playSongCheck(int category, uint32_t index, uint64_t playlistID) {
                 json_make_dlg_error("Error", "update song data error");
                 return;
             }
+            // The queue drops each song that fails, so it always moves on.
+            if (category != CATEGORY_QUEUE && !m_tried.insert(pm.playSongIndex).second) {
+                give_up();
+                return;
+            }
             m_ondemandStep = STEP_PLAY_URL;
             break;
         case STEP_PLAY_URL:
             m_ondemandStep = STEP_PLAY_DOWNLOAD;
-            do_downloadurl(pm.playSong.id);
+            if (fetch_song_addresses(ticket_for(pm.playSong), why) != 0) {
+                end_attempt(why);
+            }
             return;
         case STEP_PLAY_DOWNLOAD:
             if (!isSongDownload(pm.playSong.id)) {
                 show_preparing(DLG_MSG_CONNECTING);
-                do_download(pm.playSong.id);
+                int started = fetch_song_files(ticket_for(pm.playSong), why);
+                if (started < 0) {
+                    end_attempt(why);
+                } else if (started > 0) {
+                    // A song of its own the service has no file for.
+                    playManagerDownloadError();
+                    json_make_dlg_error("Error", why);
+                }
                 return;
             }
             m_ondemandStep = isNextSong() ? STEP_NEXT_URL : STEP_EVICT;
             break;
         case STEP_NEXT_URL:
+            // The next song is optional: without its addresses the play
+            // song loads on its own.
             m_ondemandStep = STEP_NEXT_DOWNLOAD;
-            do_downloadurl(pm.nextSong.id);
-            return;
+            if (fetch_song_addresses(ticket_for(pm.nextSong), why) == 0) {
+                return;
+            }
+            m_ondemandStep = STEP_EVICT;
+            break;
         case STEP_NEXT_DOWNLOAD:
             m_ondemandStep = STEP_NEXT_DOWNLOADING;
             if (!isSongDownload(pm.nextSong.id)) {
                 show_preparing(DLG_MSG_CONNECTING);
-                do_download(pm.nextSong.id);
-                return;
+                if (fetch_song_files(ticket_for(pm.nextSong), why) == 0) {
+                    return;
+                }
+                m_ondemandStep = STEP_EVICT;
             }
             break;
         case STEP_NEXT_DOWNLOADING:
@@ -262,7 +366,7 @@ void playSongCheck(int category, uint32_t index, uint64_t playlistID) {
             playBackFlg = false;
             // A queue song leaves the queue once it is loaded.
             if (category == CATEGORY_QUEUE) {
-                rmvSongToQueuelist(static_cast<int>(index));
+                remove_from_queue(pm.playSong, index);
                 json_make_queuelist_json();
             }
             json_make_playmanager_info();
@@ -376,31 +480,69 @@ void ondemandSetLastSong() {
 void playManagerDownloadError() {
     const PlayManager& pm = getOndemandPlayManager();
     if (pm.category == CATEGORY_QUEUE) {
-        rmvSongToQueuelist(static_cast<int>(pm.playSongIndex));
+        remove_from_queue(pm.playSong, pm.playSongIndex);
         json_make_queuelist_json();
     }
     if (isNextSong()) {
+        uint32_t play = m_play;
+        m_movingOn = true;
         if (playBackFlg) {
             ondemandPlayBack(0);
         } else {
             ondemandPlayNext();
         }
-        return;
+        m_movingOn = false;
+        // At the end of a list without repeat there is nowhere to move on to.
+        if (m_play != play) {
+            return;
+        }
     }
-    do_setTime("0");
-    initPlaySongStep();
-    // Nothing is being prepared any more.
-    stopped_progress_timer();
-    ondemandInitManager();
-    setRcsOndemandNoSong();
-    json_make_playmanager_info();
-    hide_dialog();
+    give_up();
 }
 
 void checkPlayManagerPlaylistID(uint64_t id) {
     const PlayManager& pm = getOndemandPlayManager();
     if (pm.category == CATEGORY_USER && pm.playlistID == id) {
+        // A song of it being prepared is no longer wanted either.
+        if (is_preparing()) {
+            reset_steps();
+        }
         ondemandInitManager();
         json_make_playmanager_info();
     }
+}
+
+void ondemandFollowList(bool relocate) {
+    const PlayManager& pm = getOndemandPlayManager();
+    if (!is_preparing()) {
+        updatePlayManager();
+        return;
+    }
+    // The song being prepared may have moved in the queue, or left it.
+    bool kept = true;
+    if (relocate && pm.category == CATEGORY_QUEUE) {
+        const std::vector<Song>& queue = queuelist_get();
+        kept = false;
+        for (size_t at = 0; at < queue.size() && !kept; ++at) {
+            if (queue[at].uid == pm.playSong.uid) {
+                setPlaySongIndex(static_cast<uint32_t>(at));
+                kept = true;
+            }
+        }
+    }
+    Song play = pm.playSong;
+    Song next = pm.nextSong;
+    updatePlayManager();
+    // What the machine waits for is no longer what the user wants: the new
+    // choice is prepared from its start.
+    if (!kept || pm.playSong.id != play.id || pm.playSong.uid != play.uid ||
+        pm.nextSong.id != next.id || pm.nextSong.uid != next.uid) {
+        ondemandPlaySong(pm.category, pm.playSongIndex, pm.playlistID);
+    }
+}
+
+void ondemandStopPlayer() {
+    reset_steps();
+    m_tried.clear();
+    forget_downloads();
 }

@@ -4,6 +4,7 @@
 // request and returns; the download answers continue it.
 #pragma once
 
+#include "player/download.h"
 #include "state/records.h"
 
 #include <cstdint>
@@ -23,11 +24,16 @@ enum PlayStep : unsigned int {
 };
 
 unsigned int ondemand_step();
+// The number of the current play, which its requests carry.
+uint32_t ondemand_play();
 // Steps 1 and 2: the play song's addresses or files are on their way.
 bool isDownloadStep();
 // Steps 6 and 7: the next song's files are on their way.
 bool isNextDownloadStep();
 bool isStepEnd();
+// The answer is for the song the current step waits for, asked for by the
+// current play.
+bool isAwaitedSong(const SongTicket& ticket);
 
 // A copy of the category's list; false for an unknown category, an empty
 // playlist or an index past the end.
@@ -55,3 +61,11 @@ void ondemandSetLastSong();
 void playManagerDownloadError();
 // A user playlist being played was edited or deleted.
 void checkPlayManagerPlaylistID(uint64_t id);
+// The list played from, or the repeat type, has changed: the next song
+// follows it. While a song is being prepared, a change of the play or the
+// next song prepares the new choice from its start; with `relocate` the play
+// song is first looked for in the queue by its entry, as edits move it.
+void ondemandFollowList(bool relocate);
+// The service is switched off: the machine stops where it is and every
+// answer still on its way is ignored.
+void ondemandStopPlayer();

@@ -103,7 +103,7 @@ void do_setRepeat(const char* type) {
             ondemandSetRepeatType(known.repeat);
         }
     }
-    updatePlayManager();
+    ondemandFollowList(false);
     json_make_playmanager_info();
 }
 
@@ -139,6 +139,9 @@ void do_load(uint64_t id) {
 }
 
 void do_play(uint64_t id) {
+    // The file is for the session the service has taken: the previous one
+    // is over, and this one is recorded only once its play event is taken.
+    deleteSessionInfo();
     std::string session;
     get_randomid(session);
     session_start(session);

@@ -8,6 +8,8 @@
 #include "common/paths.h"
 #include "common/str.h"
 #include "link/rcs_sock.h"
+#include "net/curl.h"
+#include "net/webapi.h"
 #include "player/ondemandPlayer.h"
 #include "player/playback.h"
 #include "service/answer.h"
@@ -61,6 +63,12 @@ void switch_off() {
     if (startup_step_ == STEP_DONE && get_status() == 0) {
         return;
     }
+    // The session's work ends here: no request of it runs on, and no answer
+    // of it can refill a file or speak to the control server afterwards.
+    // Play and stop events already sent still reach the history.
+    curl_cancel(
+        [](const std::string& url, const std::string&) { return !webapi_is_history_event(url); });
+    ondemandStopPlayer();
     do_stopApi(getOndemandPlayManager().playSong.id);
     deleteSessionInfo();
     service_set_on(false);
@@ -231,8 +239,9 @@ void set_seq_status(const char* status) {
             if (isOndemandNoSong) {
                 setRcsModeNormal();
             }
-            // The first "play" after a load opens the play session.
-            if (!is_played_song()) {
+            // The first "play" after a load opens the play session; with
+            // nothing loaded there is no play to report.
+            if (!is_played_song() && getOndemandPlayManager().playSong.id != 0) {
                 set_played_song(true);
                 do_play(getOndemandPlayManager().playSong.id);
             }

@@ -33,6 +33,14 @@ uint64_t attr_id(const Self& element, const char* name) {
     return static_cast<uint64_t>(static_cast<int64_t>(attr_int(element, name)));
 }
 
+uint64_t attr_song_id(const Self& element, const char* name) {
+    long long value = strtoll(attr_text(element, name).c_str(), nullptr, 10);
+    if (value >= 0 && value <= static_cast<long long>(UINT32_MAX)) {
+        return static_cast<uint64_t>(value);
+    }
+    return attr_id(element, name);
+}
+
 bool has_attributes(const Self& element, const std::vector<const char*>& names) {
     for (const char* name : names) {
         if (element.attributes.find(name) == element.attributes.end()) {
@@ -44,7 +52,7 @@ bool has_attributes(const Self& element, const std::vector<const char*>& names) 
 
 Song song_from(const Self& item) {
     Song song;
-    song.id = attr_id(item, "id");
+    song.id = attr_song_id(item, "id");
     song.display_order = static_cast<uint32_t>(attr_int(item, "display_order"));
     song.title = attr_text(item, "title");
     song.artist = attr_text(item, "artist");

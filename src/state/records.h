@@ -45,6 +45,9 @@ const std::string& attr_text(const Self& element, const char* name);
 int32_t attr_int(const Self& element, const char* name);
 // Identifiers are widened from the signed 32-bit value with sign extension.
 uint64_t attr_id(const Self& element, const char* name);
+// Song ids are unsigned 32-bit values for the service: read whole up to
+// 4294967295, so that no two are clamped onto one; other text as attr_id.
+uint64_t attr_song_id(const Self& element, const char* name);
 bool has_attributes(const Self& element, const std::vector<const char*>& names);
 
 // A song read from the attributes of one "item" element.

@@ -10,6 +10,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from fakes import Daemon, DeviceRoot, FakeControlServer, FakeMusicService, run_ondemand  # noqa: E402
 from fakes.answers import FEATURES_OA, LOGIN_OK  # noqa: E402
+from fakes.published import JsonWatch  # noqa: E402
 
 REGISTRATION = ['<set_rc name="ondemand" />\n', '<get_network_ifsetting/>\n']
 # What the daemon tells the control server and the sequencer when the
@@ -116,6 +117,16 @@ def player(root, service, control_server, linked_daemon):
         control_server.send(element)
         control_server.wait_for(answer, after=mark)
     return linked_daemon
+
+
+@pytest.fixture
+def whole_files(root):
+    """Every published file is valid JSON whenever it is read during the test."""
+    watch = JsonWatch(root)
+    yield watch
+    watch.stop()
+    assert watch.bad == []
+    assert watch.reads > 0
 
 
 @pytest.fixture

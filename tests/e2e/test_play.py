@@ -11,7 +11,6 @@ control server plays the sequencer's part: after a load message it reports
 
 import json
 import os
-import threading
 import time
 import xml.etree.ElementTree as ET
 
@@ -28,54 +27,15 @@ from fakes.published import (NAMES, dialog_file, listed_song, managed_song, mask
 from fakes.songs import (address_paths, archive, file_path as served_path, image_file, midi_file,
                          mp3_file, serve_song, song_archive, symlink)
 
+# Every state file is whole at every moment.
+pytestmark = pytest.mark.usefixtures("whole_files")
+
 PAUSE = '<set_seq status="pause" />\n'
 RESTART = '<set_seq time="0" />\n'
 NO_SONG = '<set_rcs mode="ondemandNoSong"/>\n'
 
 # The dialog once a song is loaded: hidden, with the progress bar full.
 LOADED_DIALOG = dialog_file(kind="wait", progress=True, percent="100.0")
-
-
-# -- every state file is whole at every moment ---------------------------------
-
-class JsonWatch:
-    """Reads all published files over and over from a thread while the test
-    runs, and keeps every text that is not valid JSON."""
-
-    def __init__(self, root):
-        self.root = root
-        self.bad = []
-        self.reads = 0
-        self._stop = threading.Event()
-        self._thread = threading.Thread(target=self._run, daemon=True)
-        self._thread.start()
-
-    def _run(self):
-        while not self._stop.is_set():
-            for name in NAMES:
-                try:
-                    text = published(self.root, name)
-                except FileNotFoundError:
-                    continue
-                self.reads += 1
-                try:
-                    json.loads(text)
-                except ValueError:
-                    self.bad.append((name, text))
-            self._stop.wait(0.01)
-
-    def stop(self):
-        self._stop.set()
-        self._thread.join()
-
-
-@pytest.fixture(autouse=True)
-def json_watch(root):
-    watch = JsonWatch(root)
-    yield watch
-    watch.stop()
-    assert watch.bad == []
-    assert watch.reads > 0
 
 
 # -- what the daemon did ---------------------------------------------------------

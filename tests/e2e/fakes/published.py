@@ -10,12 +10,44 @@ built entries: song_file([search_song(1), search_song(2)])."""
 
 import json
 import re
+import threading
 
 from .timing import wait_until
 
 CTRL_DIR = "/usr/local/www/ctrl"
 NAMES = ("status", "dialog", "song", "queuelist", "playlist", "presetPlaylist",
          "recommendPlaylist", "playmanager")
+
+
+class JsonWatch:
+    """Reads all published files over and over from a thread while a test
+    runs, and keeps every text that is not valid JSON."""
+
+    def __init__(self, root):
+        self.root = root
+        self.bad = []
+        self.reads = 0
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def _run(self):
+        while not self._stop.is_set():
+            for name in NAMES:
+                try:
+                    text = published(self.root, name)
+                except FileNotFoundError:
+                    continue
+                self.reads += 1
+                try:
+                    json.loads(text)
+                except ValueError:
+                    self.bad.append((name, text))
+            self._stop.wait(0.01)
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join()
 
 
 def file_name(name):

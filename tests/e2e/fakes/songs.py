@@ -86,18 +86,21 @@ def address_paths(song_id):
     return [f"/items/{song_id}/downloadurls", f"/items/{song_id}/downloadurls/gratis"]
 
 
-def serve_song(service, song_id, files, delay=0.0, cut=None, status=200):
-    """Routes the song's address answer and its files. `files` maps element
-    names ("midi", "zip", "mp3", "image") to bytes; `delay`, `cut` and
-    `status` apply to each file, or to some when given as a dict by kind.
-    Returns {kind: path} of the files."""
+def serve_song(service, song_id, files, delay=0.0, cut=None, status=200, address_delay=0.0,
+               listed=None):
+    """Routes the song's address answer (after `address_delay`) and its
+    files. `files` maps element names ("midi", "zip", "mp3", "image") to
+    bytes; `listed` adds kinds whose address text is listed as it stands;
+    `delay`, `cut` and `status` apply to each file, or to some when given as
+    a dict by kind. Returns {kind: path} of the files."""
     def of(value, kind):
         return value.get(kind) if isinstance(value, dict) else value
 
     paths = {kind: file_path(song_id, kind) for kind in files}
-    answer = downloadurls_answer({kind: service.base_url + path for kind, path in paths.items()})
+    answer = downloadurls_answer({**{kind: service.base_url + path for kind, path in paths.items()},
+                                  **(listed or {})})
     for path in address_paths(song_id):
-        service.route("GET", path, body=answer)
+        service.route("GET", path, body=answer, delay=address_delay)
     for kind, content in files.items():
         service.route("GET", paths[kind], status=of(status, kind) or 200, body=content,
                       delay=of(delay, kind) or 0.0, cut=of(cut, kind),

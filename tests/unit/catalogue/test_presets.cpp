@@ -138,10 +138,11 @@ TEST_F(Presets, OpeningAPresetFetchesItsSongsUnderItsId) {
     EXPECT_EQ(presetSongs_get().count(12), 0u);
     EXPECT_FALSE(getDialogInfo().isShow);
 
-    // While off nothing is sent.
+    // Switching off withdraws the requests under way; while off nothing is
+    // sent.
     set_status("off");
     do_presetPlaylist("13");
-    EXPECT_EQ(curl_num(), 2);
+    EXPECT_EQ(curl_num(), 0);
 }
 
 TEST_F(Presets, FailedAnswersKeepTheListAndARefusalEmptiesIt) {

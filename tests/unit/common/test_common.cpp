@@ -4,6 +4,8 @@
 #include "common/str.h"
 #include "support/temp_root.h"
 
+#include <climits>
+#include <cstdint>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <set>
@@ -49,6 +51,22 @@ TEST(Str, SplitDropsEmptyPiecesButKeepsTheLast) {
     std::vector<std::string> kept = {"first"};
     str::split("x y", kept, " ");
     EXPECT_EQ(kept, (V{"first", "x", "y"}));
+}
+
+TEST(Str, NumbersAreReadOnlyWhenWhole) {
+    unsigned long long n = 7;
+    for (const char* bad : {"", "abc", "-1", "+1", " 1", "1x", "0x10", "4294967296"}) {
+        EXPECT_FALSE(str::parse_number(bad, UINT32_MAX, n)) << bad;
+    }
+    EXPECT_FALSE(str::parse_number(nullptr, UINT32_MAX, n));
+    EXPECT_FALSE(str::parse_number("18446744073709551616", ULLONG_MAX, n));
+    EXPECT_EQ(n, 7u);
+    EXPECT_TRUE(str::parse_number("4294967295", UINT32_MAX, n));
+    EXPECT_EQ(n, 4294967295u);
+    EXPECT_TRUE(str::parse_number("18446744073709551615", ULLONG_MAX, n));
+    EXPECT_EQ(n, ULLONG_MAX);
+    EXPECT_TRUE(str::parse_number("007", 10, n));
+    EXPECT_EQ(n, 7u);
 }
 
 TEST(Str, CaseAndHexHelpers) {

@@ -408,6 +408,28 @@ TEST_F(CurlQueue, AChildPastTheRunLimitIsEndedAndItsPlaceGoesOn) {
     EXPECT_EQ(curl_num(), 0);
 }
 
+TEST_F(CurlQueue, WithdrawnRequestsAreEndedAndNeverAnswered) {
+    for (int i = 1; i <= 5; ++i) {
+        submit("stall" + std::to_string(i), i == 1 ? "/out/song/midi" : "");
+    }
+    submit("waiting-stall");
+    submit("kept");
+    ASSERT_TRUE(run_until([&] { return started().size() == 5; }, 10000));
+    // The download alone, then everything but "kept".
+    EXPECT_EQ(curl_cancel([](const std::string&, const std::string& output) {
+                  return output.rfind("/out/song/", 0) == 0;
+              }),
+              1);
+    EXPECT_EQ(curl_num(), 6);
+    EXPECT_EQ(curl_cancel([](const std::string& url, const std::string&) { return url != "kept"; }),
+              5);
+    EXPECT_EQ(curl_num(), 1);
+    // Every child ends and is reaped; only "kept" is answered.
+    ASSERT_TRUE(run_until([&] { return answered.size() == 1 && rvx_Count() == 0; }, 10000));
+    EXPECT_EQ(answered, std::vector<std::string>{"kept"});
+    EXPECT_EQ(curl_num(), 0);
+}
+
 TEST_F(CurlQueue, AQueuedRequestThatCannotStartIsAnsweredAndTheNextOneStarts) {
     for (int i = 1; i <= 5; ++i) {
         submit("slow" + std::to_string(i));

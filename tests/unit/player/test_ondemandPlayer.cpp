@@ -48,6 +48,11 @@ void* user(uint64_t id) {
     return curl_user_of_id(id);
 }
 
+// The play manager's own request for song `id` in its current play.
+SongTicket asked(uint64_t id) {
+    return SongTicket{id, ondemand_play()};
+}
+
 } // namespace
 
 class Player : public ::testing::Test {
@@ -94,14 +99,18 @@ class Player : public ::testing::Test {
         return got;
     }
     // A file of song `id` has arrived: the answer of its download.
-    void arrive(uint64_t id, const char* name, int status = 200) {
+    void arrive(uint64_t id, const char* name, int status = 200, bool by_hand = false) {
         std::string path = song_dir(id) + "/" + name;
         root.write(path.substr(root.path().size()), "data");
-        callback_download(status, path, user(id));
+        if (by_hand) {
+            callback_download(status, path, user(id));
+        } else {
+            answer_download(asked(id), status, path);
+        }
     }
     // The song's addresses and then its MIDI file arrive.
     void fetch(uint64_t id) {
-        callback_downloadurl(200, address_answer(id), user(id));
+        answer_downloadurl(asked(id), 200, address_answer(id));
         arrive(id, "midi");
     }
     void queue(std::initializer_list<uint64_t> ids) {
@@ -129,7 +138,7 @@ TEST_F(Player, AQueueSongIsFetchedWithTheNextAndLeavesTheQueueWhenLoaded) {
     EXPECT_EQ(getOndemandPlayManager().playSong.id, 1u);
     EXPECT_EQ(getOndemandPlayManager().nextSong.id, 2u);
 
-    callback_downloadurl(200, address_answer(1, true), user(1));
+    answer_downloadurl(asked(1), 200, address_answer(1, true));
     EXPECT_TRUE(isUrlDownload(1));
     EXPECT_EQ(getDialogInfo().message, DLG_MSG_CONNECTING);
     // The MIDI file alone does not move on: the audio track is still coming.
@@ -176,14 +185,14 @@ TEST_F(Player, FailuresDropTheQueueSongAndGiveUpWhenNothingIsLeft) {
     ondemandPlaySong(CATEGORY_QUEUE, 0, 0);
     // An unreadable address answer for the play song: it leaves the queue and
     // the next one is tried.
-    callback_downloadurl(200, "not xml", user(1));
+    answer_downloadurl(asked(1), 200, "not xml");
     EXPECT_EQ(getDialogInfo().message, "downloadUrl");
     ASSERT_EQ(queuelist_get().size(), 1u);
     EXPECT_EQ(getOndemandPlayManager().playSong.id, 2u);
     EXPECT_FALSE(isNextSong());
 
     // A transfer cut mid-file is no song: the file goes, nothing is recorded.
-    callback_downloadurl(200, address_answer(2), user(2));
+    answer_downloadurl(asked(2), 200, address_answer(2));
     arrive(2, "midi", CURL_DOWNLOAD_FAILED);
     EXPECT_FALSE(root.exists(song_dir(2).substr(root.path().size()) + "/midi"));
     EXPECT_FALSE(isSongDownload(2));
@@ -202,12 +211,31 @@ TEST_F(Player, FailuresDropTheQueueSongAndGiveUpWhenNothingIsLeft) {
     EXPECT_EQ(messages.find("status=\"load\""), std::string::npos);
 }
 
+TEST_F(Player, OnlyTheCurrentPlaysAnswerForTheAwaitedSongMovesOn) {
+    queue({1, 2, 3});
+    ondemandPlaySong(CATEGORY_QUEUE, 0, 0);
+    SongTicket first = asked(1);
+    ondemandPlaySong(CATEGORY_QUEUE, 1, 0);
+    ASSERT_EQ(getOndemandPlayManager().playSong.id, 2u);
+    // The earlier play's answer, one made by hand, one for another song:
+    // recorded, nothing more.
+    answer_downloadurl(first, 200, address_answer(1));
+    callback_downloadurl(200, address_answer(2), user(2));
+    answer_downloadurl(asked(3), 500, "<e/>");
+    EXPECT_TRUE(isUrlDownload(1));
+    EXPECT_EQ(ondemand_step(), STEP_PLAY_DOWNLOAD);
+    EXPECT_NE(getDialogInfo().type, "error");
+    EXPECT_EQ(getDialogInfo().message, DLG_MSG_LOADING);
+    answer_downloadurl(asked(2), 200, address_answer(2));
+    EXPECT_EQ(getDialogInfo().message, DLG_MSG_CONNECTING);
+}
+
 TEST_F(Player, AFailingNextSongIsSkippedAndThePlaySongStillLoads) {
     queue({1, 2});
     ondemandPlaySong(CATEGORY_QUEUE, 0, 0);
     fetch(1);
     EXPECT_EQ(ondemand_step(), STEP_NEXT_DOWNLOAD);
-    callback_downloadurl(500, "<e><message>busy</message></e>", user(2));
+    answer_downloadurl(asked(2), 500, "<e><message>busy</message></e>");
     EXPECT_EQ(ondemand_step(), STEP_END);
     EXPECT_NE(sent().find("status=\"load\""), std::string::npos);
     // No error shows for the next song.
@@ -268,7 +296,7 @@ TEST_F(Player, BackRestartsLateInASongAndMovesBackEarly) {
     ondemandPlayBack(6000);
     EXPECT_EQ(getOndemandPlayManager().playSong.id, 1u);
     // A failure after moving back moves back again: index 0 stays 0.
-    callback_downloadurl(404, "<e/>", user(1));
+    answer_downloadurl(asked(1), 404, "<e/>");
     EXPECT_EQ(getOndemandPlayManager().playSongIndex, 0u);
     presetSongs_get().clear();
 }
@@ -301,14 +329,14 @@ TEST_F(Player, DownloadsByHandNeedAnAddressAndLeaveThePlayManagerAlone) {
     do_download("5");
     EXPECT_EQ(noted_requests(root, 1).back(), "GET https://files.example/5.jpg");
     EXPECT_FALSE(isImageDownload(5));
-    arrive(5, "image");
+    arrive(5, "image", 200, true);
     EXPECT_TRUE(isImageDownload(5));
     EXPECT_EQ(contents_get().at(5).image_path, song_dir(5) + "/image");
 
     // A failed file outside a play shows why and moves nothing.
     unsigned int step = ondemand_step();
     callback_downloadurl(200, address_answer(6), user(6));
-    arrive(6, "midi", 404);
+    arrive(6, "midi", 404, true);
     EXPECT_EQ(getDialogInfo().message, "server([404]: download)");
     EXPECT_EQ(ondemand_step(), step);
 }
@@ -316,7 +344,7 @@ TEST_F(Player, DownloadsByHandNeedAnAddressAndLeaveThePlayManagerAlone) {
 TEST_F(Player, TheLoadMessageNamesTheSongsFiles) {
     callback_downloadurl(200, address_answer(8), user(8));
     std::string dir = song_dir(8);
-    arrive(8, "midi");
+    arrive(8, "midi", 200, true);
     do_load(8);
     EXPECT_EQ(sent(), "<set_seq status=\"load\" midi_path=\"" + dir + "/midi\"/>\n");
 }

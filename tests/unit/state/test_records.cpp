@@ -20,6 +20,12 @@ TEST(Records, NumbersAreReadAsSigned32BitAndIdsSignExtended) {
     EXPECT_EQ(attr_int(e, "missing"), 0);
     EXPECT_EQ(attr_text(e, "missing"), "");
     EXPECT_EQ(song_from(e).display_order, 4294967295u);
+
+    // Song ids are unsigned 32-bit: read whole, never clamped onto another.
+    Self big = answer_of("<item id=\"3000000001\"/>");
+    EXPECT_EQ(song_from(big).id, 3000000001ULL);
+    EXPECT_EQ(attr_song_id(e, "id"), 18446744073709551615ULL);
+    EXPECT_EQ(attr_song_id(e, "d"), 2147483647ULL);
 }
 
 TEST(Records, SongListSkipsIncompleteItemsAndSortsByUnsignedOrder) {
