@@ -171,11 +171,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self._reply(200, "{}")
 
 
-def interrupt(signo, frame):
-    """SIGTERM ends the simulator as Ctrl-C does."""
-    raise KeyboardInterrupt
-
-
 def main():
     parser = argparse.ArgumentParser(description="The daemon with a page on 127.0.0.1.")
     parser.add_argument("--port", type=int, default=8020, help="0 picks a free one")
@@ -193,7 +188,13 @@ def main():
         sim.close()
         sys.exit(f"cannot listen on 127.0.0.1:{args.port}: {error}")
     server.daemon_threads = True
-    signal.signal(signal.SIGTERM, interrupt)
+    # SIGTERM and Ctrl-C end the server's loop from another thread (shutdown()
+    # waits for the loop), and the daemon and the root go after it.
+    def stop(signo, frame):
+        threading.Thread(target=server.shutdown, daemon=True).start()
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
     print(f"ondemand: {ondemand_binary()}")
     print(f"root:     {sim.root.path}")
     print(f"service:  {sim.service.base_url}")
@@ -202,8 +203,6 @@ def main():
           flush=True)
     try:
         server.serve_forever()
-    except KeyboardInterrupt:
-        pass
     finally:
         server.server_close()
         status = sim.close()
