@@ -1,10 +1,12 @@
 """The Debian packages of scripts/package: what each holds, that its Depends
-covers what the daemon is linked with, that systemd accepts the unit, and
-that the init script starts and stops the packaged daemon under a test root.
+covers what the daemon is linked with, that lintian finds nothing to report,
+that systemd accepts the unit, and that the init script starts and stops the
+packaged daemon under a test root.
 
 The packages are taken from ONDEMAND_PACKAGES (default: build-pkg/)."""
 
 import glob
+import gzip
 import os
 import re
 import shutil
@@ -30,6 +32,9 @@ FILES = {
     "lib/systemd/system/ondemand.service": 0o644,
     "etc/init.d/ondemand": 0o755,
     "etc/default/ondemand": 0o644,
+    "usr/share/man/man8/ondemand.8.gz": 0o644,
+    "usr/share/doc/ondemand/copyright": 0o644,
+    "usr/share/doc/ondemand/changelog.gz": 0o644,
 }
 # The Debian 12 package of each library the daemon may be linked with.
 LIBRARY_PACKAGES = {
@@ -146,14 +151,36 @@ def test_depends_covers_every_library_and_program(package):
     assert {LIBRARY_PACKAGES[library] for library in needed} | {"curl", "unzip"} <= depends
 
 
+def test_lintian_reports_nothing(package):
+    """No error and no warning, and no tag overridden: the informational
+    tags are shown when the test fails, but do not fail it."""
+    _, pkg = package
+    result = run("lintian", "--info", "--display-info", "--fail-on", "error,warning",
+                 "--tag-display-limit", "0", pkg.deb)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert not re.search(r"^[EW]: ", result.stdout, re.M), result.stdout
+    assert not os.path.exists(os.path.join(pkg.tree, "usr/share/lintian/overrides"))
+
+
+def test_changelog_names_the_version_and_the_maintainer(package):
+    _, pkg = package
+    with gzip.open(os.path.join(pkg.tree, "usr/share/doc/ondemand/changelog.gz"), "rt") as f:
+        first, *rest = f.read().splitlines()
+    assert first.startswith(f"ondemand ({pkg.field('Version')}) ")
+    assert rest[-1].startswith(f" -- {pkg.field('Maintainer')}  ")
+
+
 def test_systemd_accepts_the_unit(tmp_path):
     pkg = Extracted(package_path("amd64"), str(tmp_path / "pkg"))
     # The packaged tree as the root, with this machine's own units for the
-    # targets the unit names; ExecStart must name the packaged daemon.
+    # targets the unit names; ExecStart must name the packaged daemon, and the
+    # manual page of Documentation= be the packaged one (looked up by man(1)
+    # of this machine, which does not read --root).
     root = tmp_path / "root"
     shutil.copytree(pkg.tree, root, symlinks=True)
     shutil.copytree("/lib/systemd/system", root / "usr/lib/systemd/system", symlinks=True)
-    result = run("systemd-analyze", "verify", f"--root={root}", "ondemand.service")
+    result = run("systemd-analyze", "verify", f"--root={root}", "ondemand.service",
+                 env=dict(os.environ, MANPATH=str(root / "usr/share/man")))
     assert (result.returncode, result.stderr) == (0, "")
 
 
