@@ -12,10 +12,12 @@
 #include "ui/dialog.h"
 #include "ui/json.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <set>
 
 namespace {
 
@@ -23,14 +25,24 @@ namespace {
 // than this many are not kept.
 constexpr size_t ADD_BATCH_MAX = 1000;
 
-// The add-songs batch in progress: its songs are sent one request at a time,
-// each after the previous one was added.
-struct ADD_SONG_INFO {
+// One song of an add batch waiting to be sent.
+struct PendingSong {
     uint64_t playlistId = 0;
-    std::deque<uint32_t> itemIds;
-    // Counts the batches; each request carries the number of its own, so a
-    // late answer of an earlier batch does not end the one being named.
+    uint32_t itemId = 0;
     uintptr_t batch = 0;
+};
+
+// The add-songs batches: their songs are sent one request at a time, each
+// after the previous one was added, a batch after the one before it.
+struct ADD_SONG_INFO {
+    // The playlist of the batch being named.
+    uint64_t playlistId = 0;
+    std::deque<PendingSong> songs;
+    // Counts the batches; each request carries the number of its own, so a
+    // failure drops the rest of its own batch only.
+    uintptr_t batch = 0;
+    // Songs named in the newest batch.
+    size_t named = 0;
     // Between "start" and "end": the songs are still being named.
     bool naming = false;
     // A song has been sent and its answer has not arrived.
@@ -38,6 +50,9 @@ struct ADD_SONG_INFO {
 };
 
 ADD_SONG_INFO addSongInfo;
+
+// Playlists whose songs an update on its way replaces.
+std::set<uint64_t> replacing_;
 
 const char* or_empty(const char* text) {
     return text != nullptr ? text : "";
@@ -100,19 +115,42 @@ void on_edited(Self&, void*) {
     do_allplaylists();
 }
 
+// Once the service has taken the edit, the play manager's choice from the
+// playlist is stale; a refused edit leaves it as it was.
+void on_deleted(Self& answer, void* user) {
+    checkPlayManagerPlaylistID(curl_id_of_user(user));
+    on_edited(answer, user);
+}
+
+void on_updated(Self& answer, void* user) {
+    if (replacing_.erase(curl_id_of_user(user)) != 0) {
+        checkPlayManagerPlaylistID(curl_id_of_user(user));
+    }
+    on_edited(answer, user);
+}
+
+void on_update_failed(void* user) {
+    replacing_.erase(curl_id_of_user(user));
+}
+
 void addSongToUserPlaylist();
 
 // One request at a time: the next song goes once this one's answer is in.
-// After a failure the rest of its batch is dropped; songs already added stay.
+// After a failure the rest of its batch is dropped; songs already added, and
+// batches after it, stay.
 void song_answered(void* user, bool added) {
     addSongInfo.sending = false;
-    if (!added && reinterpret_cast<uintptr_t>(user) == addSongInfo.batch) {
-        addSongInfo.itemIds.clear();
-    } else if (addSongInfo.naming) {
-        // A new batch is being named; its "end" sends it.
-    } else if (!addSongInfo.itemIds.empty()) {
+    if (!added) {
+        auto batch = reinterpret_cast<uintptr_t>(user);
+        auto& songs = addSongInfo.songs;
+        songs.erase(
+            std::remove_if(songs.begin(), songs.end(),
+                           [batch](const PendingSong& song) { return song.batch == batch; }),
+            songs.end());
+    }
+    if (!addSongInfo.songs.empty()) {
         addSongToUserPlaylist();
-    } else if (added) {
+    } else if (added && !addSongInfo.naming) {
         hide_wait_dialog();
     }
 }
@@ -134,19 +172,21 @@ const AnswerHandler PLAYLIST_ANSWER = {nullptr, "get user playlist", on_playlist
                                        400};
 const AnswerHandler CREATE_ANSWER = {"create user playlist", "create user playlist", on_edited,
                                      false, true};
-const AnswerHandler DELETE_ANSWER = {"delete user playlist", "delete user playlist", on_edited,
+const AnswerHandler DELETE_ANSWER = {"delete user playlist", "delete user playlist", on_deleted,
                                      false, true};
-const AnswerHandler UPDATE_ANSWER = {"update user playlist", "update user playlist", on_edited,
-                                     false, true};
+const AnswerHandler UPDATE_ANSWER = {
+    "update user playlist", "update user playlist", on_updated, false, true,
+    Unreadable::ShowLabel,  Failure::Dialog,        nullptr,    0,     on_update_failed};
 const AnswerHandler ADD_SONG_ANSWER = {
     "add user playlist",   "add user playlist", on_song_added, false, false,
     Unreadable::ShowLabel, Failure::Dialog,     nullptr,       0,     on_song_failed};
 
 // The list is fetched in the start-up chain too: a request that cannot be
 // sent stops the chain under this error rather than under its wait dialog.
-const RequestStarter ALL_PLAYLISTS_REQUEST = {true, nullptr, "all user Playlist", false};
-const RequestStarter PLAYLIST_REQUEST = {true, DLG_MSG_CONNECTING, "get user playlist", false};
-const RequestStarter ADD_PREPARE_REQUEST = {true, DLG_MSG_ADD_PL, "get user playlist", false};
+const RequestStarter ALL_PLAYLISTS_REQUEST = {true, nullptr, "all user Playlist", false, true};
+const RequestStarter PLAYLIST_REQUEST = {true, DLG_MSG_CONNECTING, "get user playlist", false,
+                                         true};
+const RequestStarter ADD_PREPARE_REQUEST = {true, DLG_MSG_ADD_PL, "get user playlist", false, true};
 const RequestStarter ADD_SONG_REQUEST = {true, nullptr, "add user playlist", false};
 
 // The dialog of an update, by what the interface says it changes.
@@ -170,34 +210,45 @@ const char* update_message(const char* ctrl) {
 }
 
 void start_create(const char* message, const char* name, const char* items) {
-    start_request({true, message, "create user playlist", true}, [name, items] {
-        return webapi_ondemand_create_playlist(or_empty(name), or_empty(items),
-                                               callback_createPlaylist, nullptr);
-    });
+    start_request({true, message, "create user playlist", true}, callback_createPlaylist, 0,
+                  [name, items](const RequestCallback& answer) {
+                      return webapi_ondemand_create_playlist(or_empty(name), or_empty(items),
+                                                             answer, nullptr);
+                  });
 }
 
+// Sends the oldest waiting song, unless one is on its way or its batch is
+// still being named.
 void addSongToUserPlaylist() {
+    if (addSongInfo.sending || addSongInfo.songs.empty() ||
+        (addSongInfo.naming && addSongInfo.songs.front().batch == addSongInfo.batch)) {
+        return;
+    }
+    PendingSong song = addSongInfo.songs.front();
+    addSongInfo.songs.pop_front();
     std::string item;
-    str::format(item, "%u", static_cast<unsigned>(addSongInfo.itemIds.front()));
-    addSongInfo.itemIds.pop_front();
-    uint64_t id = addSongInfo.playlistId;
-    void* batch = reinterpret_cast<void*>(addSongInfo.batch);
+    str::format(item, "%u", static_cast<unsigned>(song.itemId));
+    void* batch = reinterpret_cast<void*>(song.batch);
     addSongInfo.sending = true;
-    if (start_request(ADD_SONG_REQUEST, [id, &item, batch] {
-            return webapi_ondemand_addsong_playlist(id, item, callback_addSongPlaylist, batch);
-        }) != 0) {
+    if (start_request(ADD_SONG_REQUEST, callback_addSongPlaylist, 0,
+                      [&song, &item, batch](const RequestCallback& answer) {
+                          return webapi_ondemand_addsong_playlist(song.playlistId, item, answer,
+                                                                  batch);
+                      }) != 0) {
         // No answer will come to go on from: the error shown (or the service
-        // switched off) ends the batch.
+        // switched off) ends every batch.
         addSongInfo.sending = false;
-        addSongInfo.itemIds.clear();
+        addSongInfo.songs.clear();
     }
 }
 
 } // namespace
 
 void do_allplaylists() {
-    start_request(ALL_PLAYLISTS_REQUEST,
-                  [] { return webapi_ondemand_all_playlists(callback_allplaylists, nullptr); });
+    start_request(ALL_PLAYLISTS_REQUEST, callback_allplaylists, 0,
+                  [](const RequestCallback& answer) {
+                      return webapi_ondemand_all_playlists(answer, nullptr);
+                  });
 }
 
 void callback_allplaylists(int status, const std::string& body, void* user) {
@@ -209,9 +260,10 @@ void do_playlist(const char* id) {
         return;
     }
     uint64_t playlist = playlist_id_of(id);
-    start_request(PLAYLIST_REQUEST, [playlist] {
-        return webapi_ondemand_playlist(playlist, callback_playlist, curl_user_of_id(playlist));
-    });
+    start_request(PLAYLIST_REQUEST, callback_playlist, playlist,
+                  [playlist](const RequestCallback& answer) {
+                      return webapi_ondemand_playlist(playlist, answer, curl_user_of_id(playlist));
+                  });
 }
 
 void callback_playlist(int status, const std::string& body, void* user) {
@@ -236,11 +288,11 @@ void do_deletePlaylist(const char* id) {
         return;
     }
     uint64_t playlist = playlist_id_of(id);
-    start_request({true, DLG_MSG_DELETE, "delete user playlist", true}, [playlist] {
-        checkPlayManagerPlaylistID(playlist);
-        return webapi_ondemand_delete_playlist(playlist, callback_deletePlaylist,
-                                               curl_user_of_id(playlist));
-    });
+    start_request({true, DLG_MSG_DELETE, "delete user playlist", true}, callback_deletePlaylist,
+                  playlist, [playlist](const RequestCallback& answer) {
+                      return webapi_ondemand_delete_playlist(playlist, answer,
+                                                             curl_user_of_id(playlist));
+                  });
 }
 
 void callback_deletePlaylist(int status, const std::string& body, void* user) {
@@ -253,15 +305,18 @@ void do_updatePlaylist(const char* id, const char* name, const char* items, cons
         return;
     }
     uint64_t playlist = playlist_id_of(id);
-    start_request({true, update_message(ctrl), "update user playlist", true}, [=] {
-        // Its songs change: the play manager's choice from them is stale.
-        if (items != nullptr) {
-            checkPlayManagerPlaylistID(playlist);
-        }
-        return webapi_ondemand_update_playlist(playlist, or_empty(name), or_empty(items),
-                                               or_empty(sort), callback_updatePlaylist,
-                                               curl_user_of_id(playlist));
-    });
+    start_request({true, update_message(ctrl), "update user playlist", true},
+                  callback_updatePlaylist, playlist, [=](const RequestCallback& answer) {
+                      int sent = webapi_ondemand_update_playlist(playlist, or_empty(name),
+                                                                 or_empty(items), or_empty(sort),
+                                                                 answer, curl_user_of_id(playlist));
+                      // Its songs change: once taken, the play manager's
+                      // choice from them is stale.
+                      if (sent == 0 && items != nullptr) {
+                          replacing_.insert(playlist);
+                      }
+                      return sent;
+                  });
 }
 
 void callback_updatePlaylist(int status, const std::string& body, void* user) {
@@ -273,9 +328,10 @@ void do_addPreparePlaylist(const char* id) {
         return;
     }
     uint64_t playlist = playlist_id_of(id);
-    start_request(ADD_PREPARE_REQUEST, [playlist] {
-        return webapi_ondemand_playlist(playlist, callback_playlist, curl_user_of_id(playlist));
-    });
+    start_request(ADD_PREPARE_REQUEST, callback_playlist, playlist,
+                  [playlist](const RequestCallback& answer) {
+                      return webapi_ondemand_playlist(playlist, answer, curl_user_of_id(playlist));
+                  });
 }
 
 void do_addSongPlaylist(const char* id, const char* item_id) {
@@ -285,28 +341,33 @@ void do_addSongPlaylist(const char* id, const char* item_id) {
     if (get_status() != 0 && item_id != nullptr) {
         if (str::iequals(item_id, "start")) {
             json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_ADD_PL, true, false);
+            // A batch still being sent goes on first; this one follows it.
             addSongInfo.playlistId = playlist_id_of(id);
-            addSongInfo.itemIds.clear();
             ++addSongInfo.batch;
+            addSongInfo.named = 0;
             addSongInfo.naming = true;
         } else if (str::iequals(item_id, "end")) {
             addSongInfo.naming = false;
-            if (addSongInfo.sending) {
-                // The answer on its way goes on with this batch.
-            } else if (addSongInfo.itemIds.empty()) {
+            if (!addSongInfo.sending && addSongInfo.songs.empty()) {
                 hide_wait_dialog();
             } else {
                 addSongToUserPlaylist();
             }
-        } else if (addSongInfo.itemIds.size() >= ADD_BATCH_MAX) {
+        } else if (addSongInfo.named >= ADD_BATCH_MAX) {
             debug_printf("add batch full: song %s left out\n", item_id);
         } else if (uint32_t item = 0; item_id_of(item_id, item)) {
-            addSongInfo.itemIds.push_back(item);
+            addSongInfo.songs.push_back({addSongInfo.playlistId, item, addSongInfo.batch});
+            ++addSongInfo.named;
         } else {
             debug_printf("add batch: \"%s\" is no song id\n", item_id);
         }
     }
     json_make_status_json();
+}
+
+void forget_playlist_edits() {
+    addSongInfo = ADD_SONG_INFO();
+    replacing_.clear();
 }
 
 void callback_addSongPlaylist(int status, const std::string& body, void* user) {

@@ -21,3 +21,6 @@ void callback_updatePlaylist(int status, const std::string& body, void* user);
 void do_addPreparePlaylist(const char* id);
 void do_addSongPlaylist(const char* id, const char* item_id);
 void callback_addSongPlaylist(int status, const std::string& body, void* user);
+// The service is switched off: the edits under way are forgotten, their
+// requests withdrawn.
+void forget_playlist_edits();

@@ -39,12 +39,12 @@ const AnswerHandler ALL_PRESETS_ANSWER = {"get all preset playlist", "get all pr
                                           on_all_presets};
 const AnswerHandler GRATIS_ANSWER = {"get gratis playlist", "gratis playlist", on_gratis};
 
-const RequestStarter PRESET_SONGS_REQUEST = {true, DLG_MSG_CONNECTING, "get preset playlist",
-                                             false};
+const RequestStarter PRESET_SONGS_REQUEST = {true, DLG_MSG_CONNECTING, "get preset playlist", false,
+                                             true};
 // Steps of the start-up chain: a request that cannot be sent replaces the
 // chain's wait dialog, which no answer would close.
-const RequestStarter ALL_PRESETS_REQUEST = {true, nullptr, "get all preset playlist", false};
-const RequestStarter GRATIS_REQUEST = {true, nullptr, "get gratis playlist", false};
+const RequestStarter ALL_PRESETS_REQUEST = {true, nullptr, "get all preset playlist", false, true};
+const RequestStarter GRATIS_REQUEST = {true, nullptr, "get gratis playlist", false, true};
 
 } // namespace
 
@@ -53,10 +53,11 @@ void do_presetPlaylist(const char* id) {
         return;
     }
     uint64_t playlist = static_cast<uint64_t>(strtoll(id, nullptr, 10));
-    start_request(PRESET_SONGS_REQUEST, [playlist] {
-        return webapi_ondemand_cms_playlist(playlist, callback_presetPlaylist,
-                                            curl_user_of_id(playlist));
-    });
+    start_request(PRESET_SONGS_REQUEST, callback_presetPlaylist, playlist,
+                  [playlist](const RequestCallback& answer) {
+                      return webapi_ondemand_cms_playlist(playlist, answer,
+                                                          curl_user_of_id(playlist));
+                  });
 }
 
 void callback_presetPlaylist(int status, const std::string& body, void* user) {
@@ -64,9 +65,10 @@ void callback_presetPlaylist(int status, const std::string& body, void* user) {
 }
 
 void do_allPresetPlaylist() {
-    start_request(ALL_PRESETS_REQUEST, [] {
-        return webapi_ondemand_cms_allplaylist(callback_allPresetPlaylist, nullptr);
-    });
+    start_request(ALL_PRESETS_REQUEST, callback_allPresetPlaylist, 0,
+                  [](const RequestCallback& answer) {
+                      return webapi_ondemand_cms_allplaylist(answer, nullptr);
+                  });
 }
 
 void callback_allPresetPlaylist(int status, const std::string& body, void* user) {
@@ -74,8 +76,9 @@ void callback_allPresetPlaylist(int status, const std::string& body, void* user)
 }
 
 void do_gratisPlaylist() {
-    start_request(GRATIS_REQUEST,
-                  [] { return webapi_ondemand_gratis_playlist(callback_gratisPlaylist, nullptr); });
+    start_request(GRATIS_REQUEST, callback_gratisPlaylist, 0, [](const RequestCallback& answer) {
+        return webapi_ondemand_gratis_playlist(answer, nullptr);
+    });
 }
 
 void callback_gratisPlaylist(int status, const std::string& body, void* user) {

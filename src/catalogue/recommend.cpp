@@ -41,17 +41,19 @@ const AnswerHandler GENRES_ANSWER = {"Genre error", "genres", on_genres, false, 
 // The recommended playlists and the genres are also steps of the start-up
 // chain: a request that cannot be sent replaces the chain's wait dialog,
 // which no answer would close.
-const RequestStarter RECOMMEND_PLAYLISTS_REQUEST = {true, nullptr, "recommend Playlist", false};
-const RequestStarter RECOMMEND_REQUEST = {true, DLG_MSG_CONNECTING, "recommend", false};
-const RequestStarter HISTORY_REQUEST = {true, DLG_MSG_CONNECTING, "recent", false};
-const RequestStarter GENRES_REQUEST = {true, nullptr, "Genre error", false};
+const RequestStarter RECOMMEND_PLAYLISTS_REQUEST = {true, nullptr, "recommend Playlist", false,
+                                                    true};
+const RequestStarter RECOMMEND_REQUEST = {true, DLG_MSG_CONNECTING, "recommend", false, true};
+const RequestStarter HISTORY_REQUEST = {true, DLG_MSG_CONNECTING, "recent", false, true};
+const RequestStarter GENRES_REQUEST = {true, nullptr, "Genre error", false, true};
 
 } // namespace
 
 void do_recommendPlaylists() {
-    start_request(RECOMMEND_PLAYLISTS_REQUEST, [] {
-        return webapi_ondemand_recommendPlaylists(callback_recommendPlaylist, nullptr);
-    });
+    start_request(RECOMMEND_PLAYLISTS_REQUEST, callback_recommendPlaylist, 0,
+                  [](const RequestCallback& answer) {
+                      return webapi_ondemand_recommendPlaylists(answer, nullptr);
+                  });
 }
 
 void callback_recommendPlaylist(int status, const std::string& body, void* user) {
@@ -59,8 +61,9 @@ void callback_recommendPlaylist(int status, const std::string& body, void* user)
 }
 
 void do_recommend() {
-    start_request(RECOMMEND_REQUEST,
-                  [] { return webapi_ondemand_recommend(callback_recommend, nullptr); });
+    start_request(RECOMMEND_REQUEST, callback_recommend, 0, [](const RequestCallback& answer) {
+        return webapi_ondemand_recommend(answer, nullptr);
+    });
 }
 
 void callback_recommend(int status, const std::string& body, void* user) {
@@ -68,8 +71,9 @@ void callback_recommend(int status, const std::string& body, void* user) {
 }
 
 void do_history() {
-    start_request(HISTORY_REQUEST,
-                  [] { return webapi_ondemand_history(callback_hisotry, nullptr); });
+    start_request(HISTORY_REQUEST, callback_hisotry, 0, [](const RequestCallback& answer) {
+        return webapi_ondemand_history(answer, nullptr);
+    });
 }
 
 void callback_hisotry(int status, const std::string& body, void* user) {
@@ -82,7 +86,9 @@ void do_genres() {
         json_make_status_json();
         return;
     }
-    start_request(GENRES_REQUEST, [] { return webapi_ondemand_genres(callback_genres, nullptr); });
+    start_request(GENRES_REQUEST, callback_genres, 0, [](const RequestCallback& answer) {
+        return webapi_ondemand_genres(answer, nullptr);
+    });
 }
 
 void callback_genres(int status, const std::string& body, void* user) {

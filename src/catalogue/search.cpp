@@ -23,7 +23,7 @@ const AnswerStream SEARCH_SONGS = {songlist_stream_begin, songlist_stream_visit,
 const AnswerHandler SEARCH_ANSWER = {
     "search",        "search", on_search, true,    false,        Unreadable::ShowLabel,
     Failure::Dialog, nullptr,  0,         nullptr, &SEARCH_SONGS};
-const RequestStarter SEARCH_REQUEST = {true, DLG_MSG_CONNECTING, "search", true};
+const RequestStarter SEARCH_REQUEST = {true, DLG_MSG_CONNECTING, "search", true, true};
 
 } // namespace
 
@@ -35,10 +35,10 @@ void songlist_set_list(const Self& answer, int kind) {
 void do_search(const char* page, const char* page_size, const char* title, const char* artist,
                const char* composer, const char* genre) {
     void* by_genre = genre != nullptr ? reinterpret_cast<void*>(1) : nullptr;
-    start_request(SEARCH_REQUEST, [=] {
+    start_request(SEARCH_REQUEST, callback_search, 0, [=](const RequestCallback& answer) {
         return webapi_ondemand_items(or_empty(page), or_empty(page_size), or_empty(title),
-                                     or_empty(artist), or_empty(composer), or_empty(genre),
-                                     callback_search, by_genre);
+                                     or_empty(artist), or_empty(composer), or_empty(genre), answer,
+                                     by_genre);
     });
 }
 

@@ -7,6 +7,9 @@
 #include "ui/dialog.h"
 #include "ui/json.h"
 
+#include <map>
+#include <utility>
+
 bool is_success_status(int status) {
     return status == -1 || (status >= 200 && status <= 299);
 }
@@ -23,6 +26,40 @@ void report_failed_answer(int status, const char* operation, const Self& answer)
 }
 
 namespace {
+
+uint32_t requests_ = 0;
+uint32_t session_ = 1;
+uint32_t chain_ = 0;
+const Ticket* answering_ = nullptr;
+
+// The newest request of each newest-only kind, and how many of its kind are
+// still unanswered: an entry goes once none is, so the table stays small.
+struct Newest {
+    uint32_t request = 0;
+    int outstanding = 0;
+};
+std::map<std::pair<AnswerFn, uint64_t>, Newest> newest_;
+
+uint32_t next_request() {
+    if (++requests_ == 0) {
+        requests_ = 1;
+    }
+    return requests_;
+}
+
+// Whether the answer is still wanted; counts it as answered either way.
+bool is_current(const Ticket& ticket, AnswerFn answer, uint64_t key, bool newest_only) {
+    bool current = ticket.session == session_ &&
+                   (ticket.chain == 0 || ticket.chain == current_startup_chain());
+    if (newest_only) {
+        auto it = newest_.find({answer, key});
+        current = current && it != newest_.end() && it->second.request == ticket.request;
+        if (it != newest_.end() && --it->second.outstanding <= 0) {
+            newest_.erase(it);
+        }
+    }
+    return current;
+}
 
 // False when the handler is done with the answer.
 bool read_answer(const AnswerHandler& handler, int status, const std::string& body, Self& answer,
@@ -79,7 +116,9 @@ void handle_answer(const AnswerHandler& handler, int status, const std::string& 
             json_make_dlg_error("Error", handler.operation);
         }
         handler.success(answer, user);
-        if (handler.hides_wait_dialog && !taken) {
+        // Only the wait dialog this answer's own request opened.
+        if (handler.hides_wait_dialog && !taken &&
+            (answering_ == nullptr || wait_dialog_owner() == answering_->request)) {
             hide_wait_dialog();
         }
         done = true;
@@ -95,11 +134,14 @@ void handle_answer(const AnswerHandler& handler, int status, const std::string& 
     }
 }
 
-int start_request(const RequestStarter& starter, const std::function<int()>& send) {
+namespace {
+
+int start(const RequestStarter& starter, const std::function<int()>& send, uint32_t request) {
     int result = -1;
     if (!starter.needs_service_on || get_status() != 0) {
         if (starter.wait_message != nullptr) {
             json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, starter.wait_message, true, false);
+            set_wait_dialog_owner(request);
         }
         result = send();
         if (result != 0 && starter.unsent_label != nullptr) {
@@ -110,4 +152,57 @@ int start_request(const RequestStarter& starter, const std::function<int()>& sen
         json_make_status_json();
     }
     return result;
+}
+
+} // namespace
+
+int start_request(const RequestStarter& starter, const std::function<int()>& send) {
+    return start(starter, send, 0);
+}
+
+int start_request(const RequestStarter& starter, AnswerFn answer, uint64_t key,
+                  const std::function<int(const RequestCallback& callback)>& send) {
+    Ticket ticket{next_request(), chain_, session_};
+    bool newest_only = starter.newest_only;
+    RequestCallback callback = [ticket, answer, key,
+                                newest_only](int status, const std::string& body, void* user) {
+        if (!is_current(ticket, answer, key, newest_only)) {
+            debug_printf("answer of request %u dropped: a newer one, or its session or start-up "
+                         "chain, has taken its place\n",
+                         static_cast<unsigned>(ticket.request));
+            json_make_status_json();
+            return;
+        }
+        const Ticket* outer = answering_;
+        answering_ = &ticket;
+        answer(status, body, user);
+        answering_ = outer;
+    };
+    return start(
+        starter,
+        [&] {
+            int sent = send(callback);
+            if (sent == 0 && newest_only) {
+                Newest& newest = newest_[{answer, key}];
+                newest.request = ticket.request;
+                ++newest.outstanding;
+            }
+            return sent;
+        },
+        ticket.request);
+}
+
+const Ticket* answer_ticket() {
+    return answering_;
+}
+
+void set_request_chain(uint32_t chain) {
+    chain_ = chain;
+}
+
+void answers_new_session() {
+    if (++session_ == 0) {
+        session_ = 1;
+    }
+    newest_.clear();
 }

@@ -5,8 +5,10 @@
 // a regional refusal (403) switches the service off.
 #pragma once
 
+#include "net/curl.h"
 #include "xml/self.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -82,7 +84,39 @@ struct RequestStarter {
     const char* unsent_label;
     // The status file is rewritten afterwards, whether or not it was sent.
     bool publishes_status;
+    // Only the answer to the newest request of its kind (its answer function
+    // and key) is taken: a list fetched twice keeps the later fetch's list.
+    bool newest_only = false;
 };
 
 // The request builder's result, or -1 when the service is off.
 int start_request(const RequestStarter& starter, const std::function<int()>& send);
+
+// What an answer belongs to: its request (numbered as sent), the start-up
+// chain that sent it (0: none) and the service session it was sent in.
+struct Ticket {
+    uint32_t request = 0;
+    uint32_t chain = 0;
+    uint32_t session = 0;
+};
+
+using AnswerFn = void (*)(int status, const std::string& body, void* user);
+
+// The same for a request whose answer goes to `answer` through the callback
+// handed to `send`, with a ticket: the answer is dropped (a debug line, the
+// status file rewritten for its count, nothing else touched) when it is from
+// a session or a start-up chain that has ended, or, for a newest-only
+// starter, when a newer request of the same answer function and `key` has
+// been sent. The wait dialog the request opens is its own: only its answer
+// hides it.
+int start_request(const RequestStarter& starter, AnswerFn answer, uint64_t key,
+                  const std::function<int(const RequestCallback& callback)>& send);
+
+// The ticket of the answer being handled; null outside one, or for an answer
+// delivered without a ticket (directly to its callback).
+const Ticket* answer_ticket();
+// Requests sent from now on belong to this start-up chain (0: none).
+void set_request_chain(uint32_t chain);
+// Switching on or off ends the session: no answer of a request sent before
+// is taken any more.
+void answers_new_session();

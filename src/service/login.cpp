@@ -78,7 +78,7 @@ const AnswerHandler API_LIST_ANSWER = {
     nullptr, nullptr, on_api_list, false, true, Unreadable::Ignore, Failure::RegionCheck};
 
 // On failure the start-up chain rests under the error dialog.
-const RequestStarter ACCOUNT_REQUEST = {false, nullptr, "account", false};
+const RequestStarter ACCOUNT_REQUEST = {false, nullptr, "account", false, true};
 // Sent as it is; the status file shows the request count afterwards.
 const RequestStarter BACKGROUND_REQUEST = {false, nullptr, nullptr, true};
 const RequestStarter RELOGIN_REQUEST = {false, DLG_MSG_CONNECTING, "re-login", true};
@@ -156,8 +156,9 @@ void set_refreshTimer_state(const char* value) {
 }
 
 void do_account_features() {
-    start_request(ACCOUNT_REQUEST,
-                  [] { return webapi_account_features(callback_account_features, nullptr); });
+    start_request(ACCOUNT_REQUEST, callback_account_features, 0, [](const RequestCallback& answer) {
+        return webapi_account_features(answer, nullptr);
+    });
 }
 
 void callback_account_features(int status, const std::string& body, void* user) {

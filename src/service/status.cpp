@@ -30,6 +30,12 @@
 namespace {
 
 unsigned int startup_step_ = 0;
+// The number of the running start-up chain; its requests carry it, and a
+// new start or the switch-off ends it. The chain is closed once its last
+// answer is in (or it was ended): no later answer moves it or hides its
+// dialog.
+uint32_t chain_ = 0;
+bool chain_closed_ = true;
 bool isStopOndemand = false;
 bool isOndemandNoSong = true;
 std::string m_load_song_pfix;
@@ -46,6 +52,7 @@ void switch_on() {
         return;
     }
     service_set_on(true);
+    answers_new_session();
     // A stop left pending by a refusal belongs to the service that was
     // switched off: it must not switch off the service switched on now.
     isStopOndemand = false;
@@ -69,6 +76,9 @@ void switch_off() {
     curl_cancel(
         [](const std::string& url, const std::string&) { return !webapi_is_history_event(url); });
     ondemandStopPlayer();
+    forget_playlist_edits();
+    answers_new_session();
+    chain_closed_ = true;
     do_stopApi(getOndemandPlayManager().playSong.id);
     deleteSessionInfo();
     service_set_on(false);
@@ -107,7 +117,11 @@ void setRcsModeNormal() {
 }
 
 void setOndemandCancel() {
-    isStopOndemand = true;
+    // Only a chain under way can be cancelled; outside one the flag would
+    // switch the service off at some later answer.
+    if (!chain_closed_) {
+        isStopOndemand = true;
+    }
 }
 
 void do_dlgConfirmed() {
@@ -126,6 +140,10 @@ void do_ondemandStart(const char* pfix, const char* id) {
         }
         startup_step_ = 0;
         isStopOndemand = false;
+        if (++chain_ == 0) {
+            chain_ = 1;
+        }
+        chain_closed_ = false;
         json_make_init();
         json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECT_LOGIN, true, false);
         initCallWebApi();
@@ -154,7 +172,18 @@ void ondemand_restart_last_song() {
     do_ondemandStart(pfix.c_str(), id.c_str());
 }
 
+namespace {
+
+// The requests sent by one step of the chain carry the chain's number.
+struct ChainRequests {
+    ChainRequests() { set_request_chain(chain_); }
+    ~ChainRequests() { set_request_chain(0); }
+};
+
+} // namespace
+
 void initCallWebApi() {
+    ChainRequests scope;
     if (isStopOndemand) {
         startup_step_ = STEP_DONE;
         set_status("off");
@@ -204,6 +233,7 @@ void initCallWebApi() {
         do_recommendPlaylists();
         return;
     case STEP_DONE:
+        chain_closed_ = true;
         json_make_status_json();
         hide_wait_dialog();
         return;
@@ -211,6 +241,9 @@ void initCallWebApi() {
 }
 
 void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps) {
+    if (chain_closed_) {
+        return;
+    }
     for (unsigned int step : waiting_steps) {
         if (startup_step_ == step) {
             initCallWebApi();
@@ -220,6 +253,10 @@ void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps) {
     if (startup_step_ == STEP_DONE) {
         initCallWebApi();
     }
+}
+
+uint32_t current_startup_chain() {
+    return chain_closed_ ? 0 : chain_;
 }
 
 unsigned int get_startup_step() {

@@ -4,6 +4,7 @@
 
 #include "state/service.h"
 
+#include <cstdint>
 #include <initializer_list>
 
 // "on" or "off" in any case; anything else does nothing.
@@ -33,6 +34,8 @@ constexpr unsigned int STARTUP_DONE = 7;
 // the chain waits for another step must not run that step early.
 void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps);
 unsigned int get_startup_step();
+// The number of the start-up chain under way; 0 when none is.
+uint32_t current_startup_chain();
 void set_seq_status(const char* status);
 // For 403: switches the service off and stops the chain; returns the code.
 int regionsErrorCheck(int code, bool show);

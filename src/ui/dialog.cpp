@@ -5,6 +5,8 @@
 namespace {
 
 dialogInfo m_dlgInfo;
+// The request whose wait dialog is showing (0: none, or not a request's).
+uint32_t owner_ = 0;
 
 } // namespace
 
@@ -19,6 +21,7 @@ void setDialogInfo(std::string title, std::string message, std::string type, boo
     m_dlgInfo.type = std::move(type);
     m_dlgInfo.isShow = isShow;
     m_dlgInfo.confirmed = confirmed;
+    owner_ = 0;
 }
 
 void initDialogInfo() {
@@ -67,5 +70,18 @@ void setDialogProg(std::string text) {
 }
 
 void hide_wait_dialog() {
+    // An error or a message stays until the user confirms it or a newer
+    // request replaces it.
+    if (m_dlgInfo.isShow && m_dlgInfo.type != DLG_TYPE_WAIT) {
+        return;
+    }
     json_make_dlg_wait_modal("", "", false, false);
+}
+
+void set_wait_dialog_owner(uint32_t request) {
+    owner_ = request;
+}
+
+uint32_t wait_dialog_owner() {
+    return owner_;
 }

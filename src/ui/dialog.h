@@ -4,6 +4,7 @@
 #include "ui/dialog_keys.h"
 #include "xml/self.h"
 
+#include <cstdint>
 #include <string>
 
 struct dialogInfo {
@@ -33,5 +34,10 @@ void json_make_dlg_error(std::string title, std::string message, const Self& ans
 void json_make_dlg_relogin();
 void setDialogProg(std::string text);
 
-// Hides the wait dialog (its texts are cleared too).
+// Hides the wait dialog (its texts are cleared too); an error or message
+// dialog that is showing stays.
 void hide_wait_dialog();
+// The request that opened the wait dialog now showing; any other dialog
+// written afterwards has none (0).
+void set_wait_dialog_owner(uint32_t request);
+uint32_t wait_dialog_owner();

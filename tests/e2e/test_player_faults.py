@@ -20,7 +20,8 @@ from fakes.play import (LOAD, PLAY, SESSION_FILE, children, queue_batch, request
                         search, settled, song_dir, start_loaded_song, wait_load, wait_saved,
                         session_record)
 from fakes.playlists import playlist_entry, playlist_songs_answer, playlists_answer
-from fakes.published import NAMES, published, published_json, wait_for_dialog, wait_for_file
+from fakes.published import (NAMES, dialog, published, published_json, wait_for_dialog,
+                             wait_for_file)
 from fakes.songs import file_path, image_file, midi_file, serve_song
 
 # Every state file is whole at every moment.
@@ -96,7 +97,7 @@ def test_the_users_last_choice_is_the_song_that_loads(root, service, control_ser
     assert loads(control_server, mark) == [chosen]
     assert fetches(service, chosen) == 1
     assert queue_ids(root) == left
-    assert published_json(root, "dialog")["dialog"]["type"] != "error"
+    assert dialog(root)["type"] != "error"
 
 
 # -- failures end instead of looping ------------------------------------------------------
@@ -148,7 +149,7 @@ def test_an_optional_file_that_cannot_be_fetched_leaves_the_rest_of_the_set(
     queue_batch(control_server, [81])
     assert wait_load(control_server, mark)[1]["midi_path"] == f"{song_dir(root, 81)}/midi"
     settled(service, player, control_server)
-    assert not published_json(root, "dialog")["dialog"]["isShow"]
+    assert not dialog(root)["isShow"]
 
 
 def test_a_hand_download_beside_a_queue_play_moves_nothing(root, service, control_server,

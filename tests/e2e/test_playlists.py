@@ -68,7 +68,6 @@ def fetch_songs(service, control_server, root, id_, items, playlists, delay=0.0)
 def test_the_playlist_file_holds_the_list_and_the_songs_of_playlists_still_listed(
         root, service, control_server, switched_on):
     fetch_list(service, control_server, root, LIST, [mine(), evening()])
-    wait_for_file(root, "dialog", WAIT_HIDDEN)
 
     fetch_songs(service, control_server, root, 7, SONGS_7, None, delay=scaled(0.5))
     service.wait_for_requests(2)

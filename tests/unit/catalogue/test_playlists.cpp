@@ -126,16 +126,22 @@ TEST_F(Playlists, ThePlayManagerFollowsThePlaylistItPlays) {
     callback_allplaylists(200, "<r/>", nullptr);
     EXPECT_EQ(getOndemandPlayManager().playSong.id, 0u);
 
-    // Editing or deleting the playlist played resets the play manager;
-    // renaming, or another playlist, leaves it.
+    // Editing or deleting the playlist played resets the play manager once
+    // the service has taken it; renaming, another playlist, or an edit the
+    // service refused, leaves it.
     setPlayManagerSource(CATEGORY_USER, 0, 9);
     do_updatePlaylist("9", "new", nullptr, nullptr, "rename");
-    do_deletePlaylist("8");
+    callback_updatePlaylist(200, "<r/>", curl_user_of_id(9));
+    callback_deletePlaylist(200, "<r/>", curl_user_of_id(8));
+    do_updatePlaylist("9", nullptr, "1,2", nullptr, "MOVE");
+    callback_updatePlaylist(500, "<e/>", curl_user_of_id(9));
+    callback_deletePlaylist(500, "<e/>", curl_user_of_id(9));
     EXPECT_EQ(getOndemandPlayManager().category, CATEGORY_USER);
     do_updatePlaylist("9", nullptr, "1,2", nullptr, "MOVE");
+    callback_updatePlaylist(200, "<r/>", curl_user_of_id(9));
     EXPECT_EQ(getOndemandPlayManager().category, CATEGORY_NONE);
     setPlayManagerSource(CATEGORY_USER, 0, 9);
-    do_deletePlaylist("9");
+    callback_deletePlaylist(200, "<r/>", curl_user_of_id(9));
     EXPECT_EQ(getOndemandPlayManager().category, CATEGORY_NONE);
 }
 
