@@ -98,13 +98,22 @@ void download_failed(int status, uint64_t id, const std::string& path) {
     publish_download_flags();
 }
 
+void record_contents(int status, uint64_t id, const std::string& path, int kind);
+
 // One file of a song has arrived, or failed.
 void record_download(int status, uint64_t id, const std::string& path) {
     if (!is_success_status(status)) {
         download_failed(status, id, path);
         return;
     }
-    int kind = contents_set(id, path);
+    // An archive is unpacked by a child of the loop: the song goes on when
+    // it has ended.
+    contents_set(id, path,
+                 [status, id, path](int kind) { record_contents(status, id, path, kind); });
+}
+
+// What the file turned out to be.
+void record_contents(int status, uint64_t id, const std::string& path, int kind) {
     if (kind == 1) {
         setDlInfoToImage(id, true);
         json_make_playmanager_info();
