@@ -312,6 +312,9 @@ void curl_configure() {
         }
     }
 
+    // The song budget is fixed from start-up on.
+    song_budget_bytes();
+
     // The probe is a child of the loop like any request: start-up goes on at
     // once, and requests made before it answers run without "--compressed".
     if (probe_ != nullptr) {
