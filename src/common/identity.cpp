@@ -89,16 +89,19 @@ std::string read_account_value(const std::string& key) {
     size_t start = 0;
     for (int i = 0; i < 5 && start < text.size(); ++i) {
         size_t end = text.find('\n', start);
-        // A line is read as far as 255 characters or its first NUL, as fgets
-        // into the old 256-byte buffer did.
-        std::string line = text.substr(
-            start,
-            std::min<size_t>(end == std::string::npos ? std::string::npos : end - start, 255));
+        size_t length = (end == std::string::npos ? text.size() : end + 1) - start;
+        // A line is read as far as 255 characters (its line end counted) or
+        // its first NUL, as fgets into the old 256-byte buffer did.
+        std::string line = text.substr(start, std::min<size_t>(length, 255));
+        start += line.size();
         line.resize(strnlen(line.c_str(), line.size()));
-        start = end == std::string::npos ? text.size() : end + 1;
-        // The key, one separator character of any kind, then the value.
+        // The key, one separator character of any kind, then the value; the
+        // line end counts as a character here.
         if (line.compare(0, key.size(), key) == 0 && line.size() > key.size() + 1) {
             value = line.substr(key.size() + 1);
+            if (!value.empty() && value.back() == '\n') {
+                value.pop_back();
+            }
         }
     }
     return value;

@@ -74,6 +74,8 @@ int close_event(rvx_st_io* io) {
     if (io == rvx_) {
         rvx_ = nullptr;
         release_timer();
+        // What the server left unfinished will never end.
+        framer_.flush(sink());
     }
     return 0;
 }
