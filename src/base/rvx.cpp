@@ -828,40 +828,6 @@ int rvx_Count() {
 
 namespace {
 
-// Reads and drops what the pipe holds; false once it has reached its end.
-// A writer that never pauses gives the caller back its deadline check after
-// a bounded number of reads.
-bool discard_output(int fd) {
-    char scratch[4096];
-    for (int reads = 0; reads < DRAIN_CHUNKS;) {
-        ssize_t n = read(fd, scratch, sizeof scratch);
-        if (n > 0) {
-            ++reads;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-    }
-    return true;
-}
-
-// Drops the child's output until every writer has closed the pipe or the
-// deadline has passed.
-void discard_until(int fd, int64_t deadline) {
-    for (int64_t left = deadline - now_ms(); left > 0; left = deadline - now_ms()) {
-        pollfd probe{fd, POLLIN, 0};
-        int ready = poll(&probe, 1, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
-        if (ready < 0 && errno != EINTR) {
-            return;
-        }
-        if (ready > 0 && !discard_output(fd)) {
-            return;
-        }
-    }
-}
-
 enum class Waited { Exited, TimedOut, Lost };
 
 // Waits for this pid only, until the deadline. A child that closed its output
@@ -926,39 +892,4 @@ void rvx_End_Children(int grace_ms) {
             entry.second->result = waited == Waited::Lost ? -1 : exit_result(status);
         }
     }
-}
-
-int rvx_Exec_Wait(char* const argv[], int timeout_ms) {
-    if (argv == nullptr || argv[0] == nullptr) {
-        return -1;
-    }
-    int64_t deadline = now_ms() + std::max(timeout_ms, 0);
-    int out[2] = {-1, -1};
-    if (pipe2(out, O_CLOEXEC) != 0 || !set_nonblocking(out[0])) {
-        close_if_open(out[0]);
-        close_if_open(out[1]);
-        return -1;
-    }
-    pid_t pid = spawn(argv, out[1], out[1], true);
-    close(out[1]);
-    if (pid < 0) {
-        close(out[0]);
-        return -1;
-    }
-
-    discard_until(out[0], deadline);
-    close(out[0]);
-    int status = 0;
-    Waited waited = wait_own(pid, deadline, &status);
-    if (waited == Waited::Lost) {
-        return -1;
-    }
-    if (waited == Waited::TimedOut) {
-        kill(-pid, SIGKILL);
-        kill(pid, SIGKILL);
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-        return -1;
-    }
-    return exit_result(status);
 }

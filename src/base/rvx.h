@@ -115,16 +115,6 @@ int rvx_Exec_Kill(rvx_st_io* child, int sig);
 // running loses its callbacks and pipes and is reaped by the loop later.
 void rvx_Exec_Release(rvx_st_io* child);
 
-// Runs a program to its end, blocking the caller: started like
-// rvx_Exec_WithStderr (no shell, standard input from /dev/null) in a process
-// group of its own, with standard output and standard error read and dropped.
-// A program still running after timeout_ms is killed with its process group
-// and reaped. Returns the exit status (0 for success), 128 plus the signal
-// number for a program killed by a signal, -1 when it could not be started or
-// ran out of time. Only this program's own pid is waited for, so the loop's
-// children are left to the loop.
-int rvx_Exec_Wait(char* const argv[], int timeout_ms);
-
 // Signals taken through the loop. After rvx_Signal_Watch the signal no
 // longer has its default action: its handler only notes it and wakes poll(),
 // and a later pass runs fn(signo) among the other callbacks (once, however

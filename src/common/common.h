@@ -37,3 +37,10 @@ const std::string& get_refresh_token();
 int set_refresh_token(const std::string& token);
 long long set_token_expires(long long ms);
 long long set_token_expires();
+
+// The song budget in bytes: the deployment value ONDEMAND_SONG_BUDGET_MB, or,
+// for tests only, the environment value ONDEMAND_SONG_BUDGET_BYTES (a positive
+// number of bytes) read at the first call, which start-up makes.
+long long song_budget_bytes();
+// For tests: a budget of `bytes` (> 0) from now on; 0 restores the default.
+void song_budget_set(long long bytes);

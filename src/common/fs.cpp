@@ -1,8 +1,10 @@
 #include "common/fs.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,36 +163,61 @@ int write_file_atomic(const std::string& path, const std::string& text) {
     return 0;
 }
 
-int read_first_line(const std::string& path, size_t max_chars, std::string& out) {
-    FILE* file = fopen(path.c_str(), "re");
-    if (file == nullptr) {
+int read_small_file(const std::string& path, std::string& out) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return -1;
     }
-    std::vector<char> buffer(max_chars + 1, '\0');
-    out.clear();
-    if (fgets(buffer.data(), static_cast<int>(buffer.size()), file) != nullptr) {
-        out = buffer.data();
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
     }
-    fclose(file);
+    out.assign(SMALL_FILE_MAX, '\0');
+    size_t done = 0;
+    while (done < SMALL_FILE_MAX) {
+        ssize_t n = read(fd, &out[done], SMALL_FILE_MAX - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    out.resize(done);
+    return 0;
+}
+
+int read_first_line(const std::string& path, size_t max_chars, std::string& out) {
+    std::string text;
+    if (read_small_file(path, text) != 0) {
+        return -1;
+    }
+    // As fgets: up to the first line end (kept) or max_chars, and a NUL ends
+    // the text.
+    size_t line_end = text.find('\n');
+    size_t end = std::min(line_end == std::string::npos ? text.size() : line_end + 1, max_chars);
+    out.assign(text.c_str(), strnlen(text.c_str(), end));
     return 0;
 }
 
 int read_first_word(const std::string& path, std::string& out) {
-    FILE* file = fopen(path.c_str(), "re");
-    if (file == nullptr) {
+    std::string text;
+    if (read_small_file(path, text) != 0) {
         return -1;
     }
-    std::string word;
-    int c;
-    while ((c = fgetc(file)) != EOF && isspace(c)) {
+    size_t start = 0;
+    while (start < text.size() && isspace(static_cast<unsigned char>(text[start]))) {
+        ++start;
     }
-    while (c != EOF && !isspace(c)) {
-        word += static_cast<char>(c);
-        c = fgetc(file);
+    size_t end = start;
+    while (end < text.size() && !isspace(static_cast<unsigned char>(text[end]))) {
+        ++end;
     }
-    fclose(file);
-    if (!word.empty()) {
-        out = word;
+    if (end > start) {
+        out = text.substr(start, end - start);
     }
     return 0;
 }

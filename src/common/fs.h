@@ -38,12 +38,22 @@ int dir_foreach(const std::string& path, const std::function<void(dirent*)>& fn)
 // written (the published file is left as it was, no work file is left).
 int write_file_atomic(const std::string& path, const std::string& text);
 
+// The most read from one of the small files the daemon reads at fixed paths
+// (settings, tokens, the base URL, the account, the session record).
+constexpr size_t SMALL_FILE_MAX = 4096;
+
+// The first SMALL_FILE_MAX bytes of a regular file. The file is opened
+// without blocking and checked once open, so a FIFO, a device, a directory or
+// a link to one counts as absent (-1) and can never hold the daemon up.
+int read_small_file(const std::string& path, std::string& out);
+
 // First line of a file, at most max_chars characters (a line end included
-// when it fits), as fgets reads it; -1 when the file cannot be opened.
+// when it fits), as fgets reads it; -1 when the file is absent or not a
+// regular file. Read through read_small_file.
 int read_first_line(const std::string& path, size_t max_chars, std::string& out);
 
-// First white-space-separated word of a file; -1 when it cannot be opened.
-// A file without a word leaves `out` as it was.
+// First white-space-separated word of a file; -1 when it is absent or not a
+// regular file. A file without a word leaves `out` as it was.
 int read_first_word(const std::string& path, std::string& out);
 
 } // namespace fs

@@ -4,6 +4,7 @@
 #include "common/paths.h"
 #include "common/str.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <openssl/evp.h>
@@ -81,22 +82,28 @@ void set_proxy(const std::string& proxy) {
 
 std::string read_account_value(const std::string& key) {
     std::string value;
-    FILE* file = fopen(paths::at(paths::USER_FILE).c_str(), "re");
-    if (file == nullptr) {
+    std::string text;
+    if (fs::read_small_file(paths::at(paths::USER_FILE), text) != 0) {
         return value;
     }
-    char line[256];
-    for (int i = 0; i < 5 && fgets(line, sizeof line, file) != nullptr; ++i) {
-        size_t length = strlen(line);
-        if (length > 0 && line[length - 1] == '\n') {
-            line[length - 1] = '\0';
-        }
-        // The key, one separator character of any kind, then the value.
-        if (strncmp(line, key.c_str(), key.size()) == 0 && length > key.size() + 1) {
-            value = line + key.size() + 1;
+    size_t start = 0;
+    for (int i = 0; i < 5 && start < text.size(); ++i) {
+        size_t end = text.find('\n', start);
+        size_t length = (end == std::string::npos ? text.size() : end + 1) - start;
+        // A line is read as far as 255 characters (its line end counted) or
+        // its first NUL, as fgets into the old 256-byte buffer did.
+        std::string line = text.substr(start, std::min<size_t>(length, 255));
+        start += line.size();
+        line.resize(strnlen(line.c_str(), line.size()));
+        // The key, one separator character of any kind, then the value; the
+        // line end counts as a character here.
+        if (line.compare(0, key.size(), key) == 0 && line.size() > key.size() + 1) {
+            value = line.substr(key.size() + 1);
+            if (!value.empty() && value.back() == '\n') {
+                value.pop_back();
+            }
         }
     }
-    fclose(file);
     return value;
 }
 

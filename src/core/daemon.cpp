@@ -8,6 +8,7 @@
 #include "core/shutdown.h"
 #include "core/version.h"
 #include "link/rcs_sock.h"
+#include "net/curl.h"
 #include "state/service.h"
 #include "ui/json.h"
 #include "xml/xml.h"
@@ -26,6 +27,8 @@ int daemon_run() {
     connect_hooks();
     // Without a control server the daemon runs on unlinked; it never retries.
     rcssock_open();
+    // After the registration: the control server hears of the daemon first.
+    curl_configure();
     json_make_init();
     set_seq_status_value(SEQ_UNKNOWN);
     while (!shutdown_requested()) {

@@ -22,5 +22,4 @@ void connect_hooks() {
     hooks.timed_out = show_timeout;
     hooks.progress = progress_of_download;
     curl_set_hooks(hooks);
-    curl_configure();
 }

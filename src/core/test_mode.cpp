@@ -145,6 +145,7 @@ int do_test() {
     shutdown_watch();
     xml_init();
     connect_hooks();
+    curl_configure();
     stdin_ = rvx_Stdio();
     if (stdin_ == nullptr) {
         return -1;

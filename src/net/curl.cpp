@@ -54,6 +54,10 @@ std::string ca_file_ = deployment::CA_FILE;
 // How long the start-up probe of curl's features may take.
 constexpr int PROBE_TIMEOUT_MS = 5000;
 
+// The start-up probe while it runs, and the timer that ends it.
+rvx_st_io* probe_ = nullptr;
+rvx_st_io* probe_timer_ = nullptr;
+
 // A text this long without a line end is examined as it stands, so a
 // misbehaving child cannot grow the buffer without limit.
 constexpr size_t MAX_LINE = 8192;
@@ -117,6 +121,14 @@ int read_err_event(rvx_st_io* io) {
     }
     request->stderr_reader->feed(buffer, static_cast<size_t>(count));
     return 0;
+}
+
+// Two GET requests for the same URL, data and output file ask for the same
+// thing (the same song's address, the same file of a song); the header lines
+// are not compared, since they carry the token and the time of the request.
+bool same_operation(const WaitingRequest& a, const WaitingRequest& b) {
+    return a.method == b.method && a.url == b.url && a.output == b.output && a.data == b.data &&
+           a.forms == b.forms;
 }
 
 // Starts the oldest waiting request in the place of a child that has ended.
@@ -283,14 +295,27 @@ void curl_set_hooks(const CurlHooks& hooks) {
     hooks_ = hooks;
 }
 
-void curl_configure() {
-    std::string program = paths::at(paths::CURL);
-    std::string compressed = "--compressed";
-    std::string version = "--version";
-    char* probe[] = {&program[0], &compressed[0], &version[0], nullptr};
-    curl_set_compressed(rvx_Exec_Wait(probe, PROBE_TIMEOUT_MS) == 0);
-    debug_printf("curl: compressed answers %s\n", compressed_ ? "decoded" : "not asked for");
+namespace {
 
+int probe_ended(rvx_st_io* io, int result) {
+    curl_set_compressed(result == 0);
+    debug_printf("curl: compressed answers %s\n", compressed_ ? "decoded" : "not asked for");
+    rvx_Exec_Release(io);
+    rvx_Release_Rvx(probe_timer_);
+    probe_ = nullptr;
+    probe_timer_ = nullptr;
+    return 0;
+}
+
+int probe_overdue(rvx_st_io* timer) {
+    rvx_Timer_Stop(timer);
+    rvx_Exec_Kill(probe_, SIGKILL);
+    return 0;
+}
+
+} // namespace
+
+void curl_configure() {
     const char* limit = getenv("ONDEMAND_CURL_LIMIT_MS");
     if (limit != nullptr && *limit != '\0') {
         char* end = nullptr;
@@ -299,6 +324,28 @@ void curl_configure() {
             curl_set_run_limit(value);
         }
     }
+
+    // The song budget is fixed from start-up on.
+    song_budget_bytes();
+
+    // The probe is a child of the loop like any request: start-up goes on at
+    // once, and requests made before it answers run without "--compressed".
+    if (probe_ != nullptr) {
+        return;
+    }
+    std::string program = paths::at(paths::CURL);
+    std::string compressed = "--compressed";
+    std::string version = "--version";
+    char* probe[] = {&program[0], &compressed[0], &version[0], nullptr};
+    probe_ = rvx_Exec_WithStderr(probe);
+    if (probe_ == nullptr) {
+        debug_printf("curl: cannot start %s\n", program.c_str());
+        return;
+    }
+    rvx_Exec_Set_WaitEvent(probe_, probe_ended);
+    probe_timer_ = rvx_Timer(0);
+    rvx_Timer_Set_ReadEvent(probe_timer_, probe_overdue);
+    rvx_Timer_Start(probe_timer_, PROBE_TIMEOUT_MS);
 }
 
 void curl_set_compressed(bool compressed) {
@@ -350,6 +397,13 @@ int curl_build_args(const WaitingRequest& request, std::vector<std::string>& arg
     std::string cookies = paths::at(paths::COOKIE_FILE);
     args.insert(args.end(),
                 {"--http1.1", "--location", "--cookie", cookies, "--cookie-jar", cookies});
+    // Only the web, also after a redirect: an address from an answer must
+    // never make curl read a local file or speak another protocol.
+    args.insert(args.end(), {"--proto", CURL_PROTOCOLS, "--proto-redir", CURL_PROTOCOLS});
+    // A download stops at the song budget; a cut file fails its run.
+    if (download) {
+        args.insert(args.end(), {"--max-filesize", std::to_string(song_budget_bytes())});
+    }
     // A request that accepts compressed answers gets them decoded by curl;
     // its own Accept-Encoding line goes out as it is (a header given with
     // --header replaces curl's). Others, downloads among them, send no such
@@ -383,8 +437,33 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
               const std::vector<std::string>& forms, const std::vector<std::string>& data,
               const std::string& output, RequestCallback callback, void* user) {
     if (count_ >= CURL_MAX_RUNNING) {
-        wait_req_.push_back(
-            WaitingRequest{url, method, headers, forms, data, output, std::move(callback), user});
+        WaitingRequest waiting{url, method, headers, forms, data, output, std::move(callback),
+                               user};
+        auto same = std::find_if(
+            wait_req_.begin(), wait_req_.end(),
+            [&waiting](const WaitingRequest& queued) { return same_operation(queued, waiting); });
+        if (method == CURL_GET && same != wait_req_.end()) {
+            // One run answers both callers: each still gets its answer.
+            debug_printf("curl: the same request waits already: %s\n", url.c_str());
+            RequestCallback first = std::move(same->callback);
+            RequestCallback second = std::move(waiting.callback);
+            same->callback = [first, second, user](int status, const std::string& text,
+                                                   void* first_user) {
+                if (first) {
+                    first(status, text, first_user);
+                }
+                if (second) {
+                    second(status, text, user);
+                }
+            };
+            return 0;
+        }
+        if (wait_req_.size() >= CURL_MAX_WAITING) {
+            debug_printf("curl: %u requests wait already, refused: %s\n",
+                         static_cast<unsigned>(wait_req_.size()), url.c_str());
+            return -1;
+        }
+        wait_req_.push_back(std::move(waiting));
         return 0;
     }
     WaitingRequest request{url, method, headers, forms, data, output, RequestCallback(), user};

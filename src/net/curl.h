@@ -51,10 +51,19 @@ struct WaitingRequest {
     void* user = nullptr;
 };
 
+// The most requests that wait for a place.
+constexpr size_t CURL_MAX_WAITING = 2000;
+// The protocols curl may use, for a request and for any redirect it follows.
+constexpr const char* CURL_PROTOCOLS = "=https,http";
+
 // 0 when the request was started or queued; -1 for an unknown method, a URL
-// starting with "-" or a child that cannot be started (the callback is then
-// never called). A queued request that cannot be started when its turn comes
-// is answered with status -1.
+// starting with "-", a child that cannot be started or a full waiting queue
+// (CURL_MAX_WAITING): the callback is then never called. A GET request that
+// is the same as one already waiting (same URL, data and output file: the
+// same song's address, the same file of a song) is not queued again: it
+// gives 0 and its callback is never called, the waiting one answers for
+// both. A queued request that cannot be started when its turn comes is
+// answered with status -1.
 int curl_exec(const std::string& url, int method, const std::vector<std::string>& headers,
               const std::vector<std::string>& forms, const std::vector<std::string>& data,
               const std::string& output, RequestCallback callback, void* user);
@@ -80,12 +89,13 @@ struct CurlHooks {
 };
 void curl_set_hooks(const CurlHooks& hooks);
 
-// Reads the settings of the runner once, at start-up: whether the installed
-// curl can decode compressed answers (it is asked with "--compressed
-// --version", which a curl built without compression support refuses), and
-// the run limit from the environment value ONDEMAND_CURL_LIMIT_MS when that is
-// a positive number of milliseconds (tests shorten it so). Blocks while the
-// probe runs.
+// Reads the settings of the runner once, at start-up: the run limit from the
+// environment value ONDEMAND_CURL_LIMIT_MS when that is a positive number of
+// milliseconds (tests shorten it so), and whether the installed curl can
+// decode compressed answers: it is asked with "--compressed --version", which
+// a curl built without compression support refuses. The probe is a child of
+// the loop and this returns at once; requests started before it has answered
+// go without "--compressed".
 void curl_configure();
 // For tests and curl_configure: answers are asked for "--compressed" or not;
 // children started from now on are ended after `limit_ms` (> 0).

@@ -206,6 +206,36 @@ int start_files(const SongTicket& ticket, std::string& why) {
     return 0;
 }
 
+// What the file turned out to be: recorded, or failed.
+void file_recorded(const SongTicket& ticket, int status, const std::string& path, int kind) {
+    uint64_t id = ticket.id;
+    // Counted once the file is recorded: the set is under way while an
+    // archive of it unpacks.
+    note_file_answered(ticket);
+    if (kind == 1) {
+        setDlInfoToImage(id, true);
+        json_make_playmanager_info();
+    } else if (kind == 0 && !contents_is_valid_id(id)) {
+        kind = -1; // an archive without a MIDI file cannot be played
+    }
+    if (kind < 0) {
+        download_failed(ticket, status, path);
+    } else if (kind != 1) {
+        if (kind == 0) {
+            setDlInfoToSong(id, true);
+        } else {
+            setDlInfoToSong_audio(id, true);
+        }
+        // The song moves on when the last of its needed files has arrived.
+        if (!isUrlDownload_audio(id) || (isSongDownload(id) && isSongDownload_audio(id))) {
+            if (isAwaitedSong(ticket)) {
+                ondemandNextStep();
+            }
+            publish_download_flags();
+        }
+    }
+}
+
 } // namespace
 
 void do_downloadurl(uint64_t id) {
@@ -293,33 +323,18 @@ void callback_download(int status, const std::string& path, void* user) {
 }
 
 void answer_download(const SongTicket& ticket, int status, const std::string& path) {
-    uint64_t id = ticket.id;
-    note_file_answered(ticket);
-    int kind = is_success_status(status) ? contents_set(id, path) : -1;
-    if (kind == 1) {
-        setDlInfoToImage(id, true);
-        json_make_playmanager_info();
-    } else if (kind == 0 && !contents_is_valid_id(id)) {
-        kind = -1; // an archive without a MIDI file cannot be played
+    if (!is_success_status(status)) {
+        file_recorded(ticket, status, path, -1);
+        // The status file counts the requests under way, one fewer now.
+        json_make_status_json();
+        return;
     }
-    if (kind < 0) {
-        download_failed(ticket, status, path);
-    } else if (kind != 1) {
-        if (kind == 0) {
-            setDlInfoToSong(id, true);
-        } else {
-            setDlInfoToSong_audio(id, true);
-        }
-        // The song moves on when the last of its needed files has arrived.
-        if (!isUrlDownload_audio(id) || (isSongDownload(id) && isSongDownload_audio(id))) {
-            if (isAwaitedSong(ticket)) {
-                ondemandNextStep();
-            }
-            publish_download_flags();
-        }
-    }
-    // The status file counts the requests under way, one fewer now.
-    json_make_status_json();
+    // An archive is unpacked by a child of the loop: the song goes on when
+    // it has ended.
+    contents_set(ticket.id, path, [ticket, status, path](int kind) {
+        file_recorded(ticket, status, path, kind);
+        json_make_status_json();
+    });
 }
 
 void forget_downloads() {

@@ -1,8 +1,10 @@
 #include "player/ondemandPlayer.h"
 
+#include "net/curl.h"
 #include "player/download.h"
 #include "player/playback.h"
 #include "player/progress.h"
+#include "service/answer.h"
 #include "service/session.h"
 #include "service/status.h"
 #include "state/dl_list.h"
@@ -361,7 +363,13 @@ void playSongCheck(int category, uint32_t index, uint64_t playlistID) {
             m_ondemandStep = STEP_LOAD;
             break;
         case STEP_LOAD:
-            do_load(pm.playSong.id);
+            if (do_load(pm.playSong.id) != 0) {
+                // A song the sequencer cannot be told to load fails as one
+                // that could not be downloaded.
+                playManagerDownloadError();
+                json_make_dlg_error("Error", server_error_text(CURL_DOWNLOAD_FAILED, "download"));
+                return;
+            }
             m_ondemandStep = STEP_END;
             playBackFlg = false;
             // A queue song leaves the queue once it is loaded.

@@ -121,21 +121,20 @@ void do_setTime(const char* time) {
     rcssock_send("<set_seq time=\"%lld\" />\n", static_cast<long long>(seconds * 1000ULL));
 }
 
-void do_load(uint64_t id) {
+int do_load(uint64_t id) {
     if (get_status() == 0 || !contents_is_valid_id(id)) {
-        return;
+        return 0;
     }
     const Contents& contents = contents_get().at(id);
     // A file name from an archive may hold any character: as attribute values
     // the paths can neither break the element nor add to it.
     std::string midi = str::xml_attribute(contents.midi_path);
     if (contents.audio_path.empty()) {
-        rcssock_send("<set_seq status=\"load\" midi_path=\"%s\"/>\n", midi.c_str());
-    } else {
-        std::string audio = str::xml_attribute(contents.audio_path);
-        rcssock_send("<set_seq status=\"load\" midi_path=\"%s\" audio_path=\"%s\"/>\n",
-                     midi.c_str(), audio.c_str());
+        return rcssock_send("<set_seq status=\"load\" midi_path=\"%s\"/>\n", midi.c_str());
     }
+    std::string audio = str::xml_attribute(contents.audio_path);
+    return rcssock_send("<set_seq status=\"load\" midi_path=\"%s\" audio_path=\"%s\"/>\n",
+                        midi.c_str(), audio.c_str());
 }
 
 void do_play(uint64_t id) {

@@ -19,8 +19,9 @@ void do_pause();
 void send_play_or_pause();
 // `time` in seconds as decimal text; absent, nothing is sent.
 void do_setTime(const char* time);
-// Loads the song's downloaded files into the sequencer.
-void do_load(uint64_t id);
+// Loads the song's downloaded files into the sequencer; -1 when the load
+// message could not be sent whole (a file name too long for the link).
+int do_load(uint64_t id);
 // The first "play" of a loaded song: a new play session, reported to the
 // service's history.
 void do_play(uint64_t id);

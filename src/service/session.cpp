@@ -68,8 +68,13 @@ void set_seq_time(const char* time) {
 void checkSessionInfo() {
     std::string path = paths::at(paths::SESSION_FILE);
     std::string line;
-    if (dispatcher_ == nullptr || !fs::is_valid_dir(path) ||
-        fs::read_first_line(path, SESSION_LINE_MAX, line) != 0) {
+    if (dispatcher_ == nullptr || !fs::is_valid_dir(path)) {
+        return;
+    }
+    // Anything but a regular file there (a FIFO, a link to a device) is a
+    // broken record: it goes, so the next start finds none.
+    if (fs::read_first_line(path, SESSION_LINE_MAX, line) != 0) {
+        fs::rm_file(path);
         return;
     }
     // Only a session record is handed on: any other command read from the

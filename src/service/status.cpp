@@ -15,6 +15,7 @@
 #include "service/answer.h"
 #include "service/login.h"
 #include "service/session.h"
+#include "state/contents.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
 #include "state/playlist.h"
@@ -88,6 +89,7 @@ void switch_off() {
     rcssock_send("<ondemand status=\"off\"/>\n");
     setRcsModeNormal();
     // Downloads never outlive the service.
+    contents_clear();
     fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
     initDLlist();
     json_make_init();

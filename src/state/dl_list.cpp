@@ -3,6 +3,7 @@
 #include "common/fs.h"
 #include "common/paths.h"
 #include "common/str.h"
+#include "state/contents.h"
 #include "state/playManager.h"
 
 #include <algorithm>
@@ -39,6 +40,7 @@ void move_to_end(uint64_t id) {
 // caller takes it out of the order.
 void removedDlInfo(size_t position) {
     uint64_t id = idList[position];
+    contents_forget(id);
     fs::rm_dir(song_dir(id));
     dlList.erase(id);
 }

@@ -187,3 +187,24 @@ def test_a_session_file_that_is_no_record_is_dropped(root, service, control_serv
     assert linked_daemon.alive()
     assert sum(r.path == "/user/account/features" for r in service.requests) == 1
     assert history(service) == []
+
+
+@pytest.mark.parametrize("kind", ["fifo", "link-to-fifo", "link-to-zero"])
+def test_a_session_file_that_is_no_regular_file_is_removed_unread(root, service, control_server,
+                                                                  linked_daemon, kind):
+    store_tokens(root)
+    path = root.at(SESSION_FILE)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    if kind == "link-to-zero":
+        os.symlink("/dev/zero", path)
+    else:
+        fifo = root.at("/tmp/session-fifo") if kind == "link-to-fifo" else path
+        os.mkfifo(fifo)
+        if fifo != path:
+            os.symlink(fifo, path)
+    start(service, control_server, linked_daemon, 0)
+    # The daemon never waits on it: it still answers, and the path is gone.
+    control_server.sync()
+    assert not os.path.lexists(path)
+    assert history(service) == []
+    assert linked_daemon.alive()

@@ -178,6 +178,8 @@ def test_a_refusal_from_an_older_server_switches_the_service_off(root, music_ser
 def test_a_compressed_answer_is_read_and_the_header_lines_stay(root, music_service,
                                                                control_server, searching):
     music_service.route("GET", "/items", body=items_answer([song_item(7)]), compress=True)
+    # Requests made before curl's probe has answered go without "--compressed".
+    searching.wait_for_stderr("curl: compressed answers decoded")
     search(control_server, "x")
     assert wait_until(lambda: '"id":"7"' in published(root, "song"))
     request = music_service.requests[0]
@@ -201,10 +203,26 @@ def test_a_curl_without_compression_support_still_runs_every_request(root, music
     music_service.route("GET", "/items", body=items_answer([song_item(8)]))
     daemon = start_daemon("-d")
     assert control_server.wait_for_count(2)
+    daemon.wait_for_stderr("curl: compressed answers not asked for")
     switch_on(control_server)
     search(control_server, "x")
     assert wait_until(lambda: '"id":"8"' in published(root, "song"))
-    assert "curl: compressed answers not asked for" in daemon.stderr_text()
+
+
+def test_registration_and_commands_do_not_wait_for_curls_probe(root, control_server,
+                                                               start_daemon):
+    # A probe that does not answer until the test lets it.
+    release = root.at("/release-probe")
+    fake_curl(root, f'if [ "$2" = --version ]; then\n'
+                    f'  while [ ! -e "{release}" ]; do sleep 0.05; done\n'
+                    "fi\n"
+                    'exec /usr/bin/curl "$@"\n')
+    daemon = start_daemon("-d")
+    assert control_server.wait_for_count(2)
+    switch_on(control_server)
+    assert "compressed answers" not in daemon.stderr_text()
+    open(release, "w").close()
+    daemon.wait_for_stderr("curl: compressed answers decoded")
 
 
 # -- the runner's own limit ----------------------------------------------------------

@@ -1,7 +1,7 @@
-"""An archive whose unpacking does not end: the daemon's only thread waits for
-unzip, so unzip is given 30 seconds, then killed, and the song counts as one
-that could not be fetched. Kept apart from test_play.py because it takes
-those 30 seconds."""
+"""An archive whose unpacking does not end: unzip is given 30 seconds, then
+killed, the song's directory removed, and the song counts as one that could
+not be fetched. Kept apart from test_play.py because it takes those 30
+seconds."""
 
 import os
 import time
@@ -43,7 +43,7 @@ def test_an_unzip_that_does_not_end_is_killed_and_the_song_skipped(root, service
     assert attributes["midi_path"] == f"{song_dir(root, 92)}/midi"
     assert [m for m in control_server.messages[mark:] if m.startswith(LOAD)] == [message]
     assert not alive(pid)
-    assert not os.path.exists(f"{song_dir(root, 91)}/zip")
+    assert not os.path.exists(song_dir(root, 91))
     # The daemon answers again at once.
     control_server.send('<set_ondemand cmd="setTime" time="1"/>')
     control_server.wait_for('<set_seq time="1000" />', after=mark)

@@ -174,6 +174,33 @@ TEST_F(Files, AtomicWriteLeavesNoWorkFile) {
     EXPECT_EQ(fs::write_file_atomic(at("/nodir/f.json"), "x"), -1);
 }
 
+// A reader of a fixed path must never wait on what stands there, and reads
+// no more than SMALL_FILE_MAX of a file.
+TEST_F(Files, SmallFilesAreRegularFilesReadToACap) {
+    mkfifo(at("/fifo").c_str(), 0600);
+    mkdir(at("/dir").c_str(), 0755);
+    symlink("/dev/zero", at("/zero").c_str());
+    symlink(at("/fifo").c_str(), at("/to-fifo").c_str());
+    for (const char* name : {"/fifo", "/dir", "/zero", "/to-fifo", "/missing"}) {
+        std::string out = "kept";
+        EXPECT_EQ(fs::read_first_line(at(name), 255, out), -1) << name;
+        EXPECT_EQ(fs::read_first_word(at(name), out), -1) << name;
+        EXPECT_EQ(out, "kept") << name;
+    }
+
+    root.write("/big", "  word " + std::string(3 * fs::SMALL_FILE_MAX, 'x'));
+    std::string text;
+    EXPECT_EQ(fs::read_small_file(at("/big"), text), 0);
+    EXPECT_EQ(text.size(), fs::SMALL_FILE_MAX);
+    EXPECT_EQ(fs::read_first_word(at("/big"), text), 0);
+    EXPECT_EQ(text, "word");
+    root.write("/lines", "first\nsecond");
+    EXPECT_EQ(fs::read_first_line(at("/lines"), 255, text), 0);
+    EXPECT_EQ(text, "first\n");
+    EXPECT_EQ(fs::read_first_line(at("/lines"), 3, text), 0);
+    EXPECT_EQ(text, "fir");
+}
+
 class Identity : public Files {};
 
 TEST_F(Identity, UserAgentFromModelVersionAndRegion) {

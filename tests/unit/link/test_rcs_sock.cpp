@@ -1,3 +1,4 @@
+#include "base/debug.h"
 #include "base/rvx.h"
 #include "link/rcs_sock.h"
 #include "support/temp_root.h"
@@ -74,13 +75,16 @@ TEST_F(Link, RegistersOnceAndSendsExactlyTheFormattedText) {
     rcssock_send("<set_seq time=\"%lld\" />\n", 123456789012LL);
     EXPECT_EQ(received(1), "<set_seq time=\"123456789012\" />\n");
 
-    std::string long_text(1500, 'p');
-    rcssock_send("<x a=\"%s\"/>\n", long_text.c_str());
-    std::string cut = received(1023);
-    EXPECT_EQ(cut.size(), 1023u);
-    EXPECT_EQ(cut, ("<x a=\"" + long_text).substr(0, 1023));
-    // Nothing of the cut text follows later.
-    rcssock_send("end\n");
+    // A message longer than the frame is never sent cut: nothing goes out.
+    EXPECT_EQ(rcssock_send("%s\n", std::string(RCS_FRAME_MAX - 1, 'p').c_str()), 0);
+    EXPECT_EQ(received(RCS_FRAME_MAX).size(), RCS_FRAME_MAX);
+    debug_set(1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(rcssock_send("<x a=\"%s\"/>\n", std::string(1500, 'p').c_str()), -1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("longer than the frame"),
+              std::string::npos);
+    debug_set(0);
+    EXPECT_EQ(rcssock_send("end\n"), 0);
     EXPECT_EQ(received(4), "end\n");
 }
 
@@ -107,3 +111,65 @@ TEST(LinkMissing, NoServerLeavesTheLinkClosed) {
     EXPECT_EQ(rcssock_is_open(), 0);
     rcssock_send("<ondemand status=\"on\"/>\n");
 }
+
+// How the reads of a stream become elements: each case is the reads as they
+// arrive, the elements handed on and the number of drops reported, the flush
+// that follows the last read included.
+struct FramingCase {
+    const char* name;
+    std::vector<std::string> reads;
+    std::vector<std::string> elements;
+    int dropped;
+};
+
+class Framing : public ::testing::TestWithParam<FramingCase> {};
+
+TEST_P(Framing, WholeElementsInOrder) {
+    const FramingCase& c = GetParam();
+    RcsFramer framer;
+    std::vector<std::string> elements;
+    int dropped = 0;
+    RcsFramer::Sink sink{[&](const std::string& e) { elements.push_back(e); }, [&] { ++dropped; }};
+    for (const std::string& read : c.reads) {
+        framer.feed(read.data(), read.size(), sink);
+    }
+    framer.flush(sink);
+    EXPECT_FALSE(framer.pending());
+    EXPECT_EQ(elements, c.elements);
+    EXPECT_EQ(dropped, c.dropped);
+}
+
+const std::string LONG_VALUE(RCS_FRAME_MAX, 'v');
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, Framing,
+    ::testing::Values(
+        FramingCase{"TwoInOneRead", {"<a x=\"1\"/><b/>\n"}, {"<a x=\"1\"/>", "<b/>"}, 0},
+        FramingCase{"ThreeWithLineEnds", {"<a/>\n<b/>\r\n<c/>\n"}, {"<a/>", "<b/>", "<c/>"}, 0},
+        FramingCase{"SplitOverReads",
+                    {"<set_ondemand cmd=\"se", "tTime\" time=\"1\"/>\n<b"},
+                    {"<set_ondemand cmd=\"setTime\" time=\"1\"/>"},
+                    1},
+        FramingCase{"BrokenTagGivesWayToTheNext", {"<a x=\"1\"<b/><c", "/>"}, {"<b/>", "<c/>"}, 1},
+        FramingCase{"UnclosedElementIsFlushed", {"<a><b/>"}, {}, 1},
+        FramingCase{"NestedWithTextAndQuotedMarks",
+                    {"<a t=\"x>y\" u='/'><b>t</b><c/></a><d/>"},
+                    {"<a t=\"x>y\" u='/'><b>t</b><c/></a>", "<d/>"},
+                    0},
+        FramingCase{"DeclarationAndCommentGoWithTheElement",
+                    {"<?xml version=\"1.0\"?>\n<!-- a > b --><a/><![CDATA[", "x]]><b/>"},
+                    {"<?xml version=\"1.0\"?>\n<!-- a > b --><a/>", "<![CDATA[x]]><b/>"},
+                    0},
+        FramingCase{"TextBetweenElementsIsDroppedOnce",
+                    {"<a/>junk text", " more<b/>"},
+                    {"<a/>", "<b/>"},
+                    1},
+        FramingCase{"ElementLongerThanTheFrameIsDroppedWhole",
+                    {"<a v=\"" + LONG_VALUE.substr(0, 500), LONG_VALUE.substr(500) + "\"/><b/>"},
+                    {"<b/>"},
+                    1},
+        FramingCase{"ElementOfExactlyTheFrame",
+                    {"<a v=\"" + LONG_VALUE.substr(0, RCS_FRAME_MAX - 9) + "\"/>"},
+                    {"<a v=\"" + LONG_VALUE.substr(0, RCS_FRAME_MAX - 9) + "\"/>"},
+                    0}),
+    [](const ::testing::TestParamInfo<FramingCase>& param) { return param.param.name; });

@@ -40,10 +40,27 @@ class CurlArgs : public ::testing::Test {
 
 TEST_F(CurlArgs, GetHasTheFixedOptionsInOrder) {
     EXPECT_EQ(args_of("https://h/items?a=1&amp;b=2", CURL_GET, {}, "", {"Accept: text/xml"}),
-              (Args{"/usr/bin/curl", "--request", "GET", "https://h/items?a=1&b=2", "--insecure",
-                    "--verbose", "--max-time", "60", "--silent", "--http1.1", "--location",
-                    "--cookie", "/usr/local/olc/cookie.txt", "--cookie-jar",
-                    "/usr/local/olc/cookie.txt", "--header", "Accept: text/xml"}));
+              (Args{"/usr/bin/curl",
+                    "--request",
+                    "GET",
+                    "https://h/items?a=1&b=2",
+                    "--insecure",
+                    "--verbose",
+                    "--max-time",
+                    "60",
+                    "--silent",
+                    "--http1.1",
+                    "--location",
+                    "--cookie",
+                    "/usr/local/olc/cookie.txt",
+                    "--cookie-jar",
+                    "/usr/local/olc/cookie.txt",
+                    "--proto",
+                    "=https,http",
+                    "--proto-redir",
+                    "=https,http",
+                    "--header",
+                    "Accept: text/xml"}));
 }
 
 TEST_F(CurlArgs, PostSendsDataFieldsAndLoginHasNoTimeLimit) {
@@ -108,6 +125,13 @@ TEST_F(CurlArgs, ACaFileChecksTheServicesOwnRequestsOnly) {
 TEST_F(CurlArgs, DownloadShowsProgressAndWritesItsFile) {
     Args args = args_of("https://cdn/x.mid", CURL_GET, {}, "/usr/local/ondemand/5/midi");
     EXPECT_EQ(std::count(args.begin(), args.end(), "--silent"), 0);
+    // Held to the song budget, 64 MiB unless the deployment says otherwise.
+    auto cap = std::find(args.begin(), args.end(), "--max-filesize");
+    ASSERT_NE(cap, args.end());
+    EXPECT_EQ(cap[1], std::to_string(song_budget_bytes()));
+    EXPECT_EQ(std::count(args.begin(), args.end(), "--max-filesize"), 1);
+    Args plain = args_of("https://h/items", CURL_GET, {}, "");
+    EXPECT_EQ(std::count(plain.begin(), plain.end(), "--max-filesize"), 0);
     EXPECT_EQ(args[8], "-#");
     EXPECT_EQ(Args(args.end() - 2, args.end()), (Args{"--output", "/usr/local/ondemand/5/midi"}));
 }
@@ -135,7 +159,9 @@ TEST_F(CurlArgs, EveryElementInItsPlace) {
     request.data = {"d=1", "e=2"};
     request.output = "/usr/local/ondemand/9/zip";
     Args args;
+    song_budget_set(12345);
     ASSERT_EQ(curl_build_args(request, args), 0);
+    song_budget_set(0);
     EXPECT_EQ(args, (Args{"/usr/bin/curl",
                           "--request",
                           "POST",
@@ -151,6 +177,12 @@ TEST_F(CurlArgs, EveryElementInItsPlace) {
                           "/usr/local/olc/cookie.txt",
                           "--cookie-jar",
                           "/usr/local/olc/cookie.txt",
+                          "--proto",
+                          "=https,http",
+                          "--proto-redir",
+                          "=https,http",
+                          "--max-filesize",
+                          "12345",
                           "--key",
                           "/tmp/certs/key",
                           "--cacert",
@@ -463,6 +495,38 @@ TEST_F(CurlQueue, NothingIsLeftWaitingWhenTheProgramVanishes) {
     ASSERT_TRUE(run_until([&] { return answered.size() == 7; }));
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), -1), 2);
     EXPECT_EQ(curl_num(), 0);
+}
+
+TEST_F(CurlQueue, TheSameRequestWaitsOnceAndTheQueueIsBounded) {
+    for (int i = 1; i <= CURL_MAX_RUNNING; ++i) {
+        submit("slow" + std::to_string(i));
+    }
+    // Waiting: the same address and the same file run once each, and each
+    // caller gets the answer; a POST, and a download of the same address into
+    // another file, are other requests.
+    submit("https://h/address?id=7");
+    submit("https://h/address?id=7");
+    submit("https://cdn/7", "/dl/7/zip");
+    submit("https://cdn/7", "/dl/7/zip");
+    submit("https://cdn/7", "/dl/7/image");
+    EXPECT_EQ(curl_exec("https://h/stop", CURL_POST, {}, {}, {"s=1"}, "", nullptr, nullptr), 0);
+    EXPECT_EQ(curl_exec("https://h/stop", CURL_POST, {}, {}, {"s=1"}, "", nullptr, nullptr), 0);
+    EXPECT_EQ(curl_num(), CURL_MAX_RUNNING + 5);
+    ASSERT_TRUE(run_until([&] { return curl_num() == 0; }, 20000));
+    EXPECT_EQ(answered.size(), static_cast<size_t>(CURL_MAX_RUNNING + 5));
+    EXPECT_EQ(std::count(answered.begin(), answered.end(), "https://h/address?id=7"), 2);
+    EXPECT_EQ(started().size(), static_cast<size_t>(CURL_MAX_RUNNING + 5));
+
+    for (int i = 1; i <= CURL_MAX_RUNNING; ++i) {
+        submit("stall" + std::to_string(i));
+    }
+    for (size_t i = 0; i < CURL_MAX_WAITING; ++i) {
+        ASSERT_EQ(curl_exec("w" + std::to_string(i), CURL_GET, {}, {}, {}, "", nullptr, nullptr),
+                  0);
+    }
+    EXPECT_EQ(curl_exec("one-more", CURL_GET, {}, {}, {}, "", nullptr, nullptr), -1);
+    EXPECT_EQ(curl_num(), static_cast<int>(CURL_MAX_RUNNING + CURL_MAX_WAITING));
+    rvx_End_Children(0);
 }
 
 TEST_F(CurlQueue, AMissingProgramFailsTheSubmission) {

@@ -1,4 +1,5 @@
 #include "common/paths.h"
+#include "state/contents.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
 #include "support/answers.h"
@@ -30,6 +31,7 @@ class DlList : public ::testing::Test {
         ondemandInitManager();
         removedOldFile(0);
         initDLlist();
+        contents_clear();
     }
     // Registers songs 1 to n, oldest first, each with a file in its directory.
     void register_songs(uint64_t n) {
@@ -84,10 +86,16 @@ TEST_F(DlList, SongDirectoryHoldsTheWholeUnsignedId) {
 
 TEST_F(DlList, EvictionRemovesTheOldestUntilTenRemain) {
     register_songs(12);
+    for (uint64_t id : {1, 3}) {
+        contents_set(id, paths::at(dir_of(id)) + "/midi", nullptr);
+    }
     removeFileToMaxNum();
     EXPECT_FALSE(root_.exists(dir_of(1)));
     EXPECT_FALSE(root_.exists(dir_of(2)));
     EXPECT_FALSE(dlListCheck_id(1) || dlListCheck_id(2));
+    // The contents of an evicted song go with its directory.
+    EXPECT_FALSE(contents_is_valid_id(1));
+    EXPECT_TRUE(contents_is_valid_id(3));
     for (uint64_t id = 3; id <= 12; ++id) {
         EXPECT_TRUE(root_.exists(dir_of(id))) << id;
     }
