@@ -22,7 +22,7 @@ from fakes.play import (LOAD, PLAY, SESSION_FILE, children, queue_batch, request
 from fakes.playlists import playlist_entry, playlist_songs_answer, playlists_answer
 from fakes.published import (NAMES, dialog, published, published_json, wait_for_dialog,
                              wait_for_file)
-from fakes.songs import file_path, image_file, midi_file, serve_song
+from fakes.songs import archive, file_path, midi_file, serve_song
 
 # Every state file is whole at every moment.
 pytestmark = pytest.mark.usefixtures("whole_files")
@@ -150,6 +150,19 @@ def test_an_optional_file_that_cannot_be_fetched_leaves_the_rest_of_the_set(
     assert wait_load(control_server, mark)[1]["midi_path"] == f"{song_dir(root, 81)}/midi"
     settled(service, player, control_server)
     assert not dialog(root)["isShow"]
+
+
+def test_a_load_message_too_long_for_the_link_fails_the_song(root, service, control_server,
+                                                             player):
+    # Each "&" is five characters in the message: 1,000 for the name alone.
+    serve_song(service, 95, {"zip": archive([("&" * 200 + ".mid", midi_file())])})
+    search(service, control_server, root, [95])
+    mark = control_server.mark()
+    queue_batch(control_server, [95])
+    wait_for_dialog(root, message="server([0]: download)", type="error")
+    settled(service, player, control_server)
+    assert loads(control_server, mark) == []
+    assert all(m.endswith("\n") and len(m) < 1024 for m in control_server.messages)
 
 
 def test_a_hand_download_beside_a_queue_play_moves_nothing(root, service, control_server,
