@@ -8,6 +8,7 @@
 #include "core/shutdown.h"
 #include "core/version.h"
 #include "link/rcs_sock.h"
+#include "service/login.h"
 #include "state/service.h"
 #include "ui/json.h"
 #include "xml/xml.h"
@@ -24,6 +25,7 @@ int daemon_run() {
     fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
     xml_init();
     connect_hooks();
+    refresh_at_startup();
     // Without a control server the daemon runs on unlinked; it never retries.
     rcssock_open();
     json_make_init();

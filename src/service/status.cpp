@@ -68,6 +68,7 @@ void switch_off() {
     // Play and stop events already sent still reach the history.
     curl_cancel(
         [](const std::string& url, const std::string&) { return !webapi_is_history_event(url); });
+    token_requests_withdrawn();
     ondemandStopPlayer();
     do_stopApi(getOndemandPlayManager().playSong.id);
     deleteSessionInfo();
