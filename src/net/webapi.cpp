@@ -254,9 +254,15 @@ int webapi_ondemand_create_playlist(const std::string& name, const std::string& 
 int webapi_ondemand_update_playlist(unsigned long long playlist_id, const std::string& name,
                                     const std::string& items, const std::string& sort,
                                     RequestCallback callback, void* user) {
+    if (!logged_in()) {
+        return -1;
+    }
     std::vector<std::string> data;
     if (!name.empty()) {
-        data.push_back(text_of("name=%s", name.c_str()));
+        // Written as create writes it: the web interface sends "%" as "(%)".
+        std::string name_field = text_of("name=%s", name.c_str());
+        str::replace(name_field, "(%)", "%");
+        data.push_back(name_field);
     }
     if (!items.empty()) {
         data.push_back(text_of("items=%s", items.c_str()));

@@ -131,7 +131,8 @@ const ListRule<Playlist> RECOMMEND_PLAYLIST_RULE = {
     &Playlist::songs,
     "recommend Playlists Self : not getting playlist!\n"};
 
-const ListRule<Genre> GENRE_LIST_RULE = {"genre", {}, genre_from, &Genre::sort, false};
+// A genre without an id (an empty element, or one in an error text) is none.
+const ListRule<Genre> GENRE_LIST_RULE = {"genre", {"id"}, genre_from, &Genre::sort, false};
 
 void dump_songs(const std::vector<Song>& songs) {
     for (const Song& song : songs) {

@@ -90,7 +90,8 @@ bool read_record(const Self& node, const ListRule<Record>& rule, Out& out) {
         return true;
     }
     if constexpr (std::is_same_v<Out, std::vector<Record>>) {
-        if (rule.child != nullptr && node.name == rule.child) {
+        // A song element without an id (one nested in a song) is no song.
+        if (rule.child != nullptr && node.name == rule.child && has_attributes(node, {"id"})) {
             if (out.empty()) {
                 debug_printf("%s", rule.orphan != nullptr ? rule.orphan : "");
             } else {
