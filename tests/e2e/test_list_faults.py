@@ -59,3 +59,28 @@ def test_elements_without_an_id_are_no_records(root, service, control_server, pl
     service.route("GET", path, body=answer)
     control_server.send(f'<set_ondemand cmd="{command}"/>')
     wait_for_file(root, name, lambda text: check(root))
+
+
+# -- bounds --------------------------------------------------------------------------
+
+LONG = "x" * 40  # every text attribute of a song this long
+
+
+def full_item(number):
+    return song_item(number, title=f"{LONG}{number}", artist=LONG, composer=LONG,
+                     performer=LONG)
+
+
+@pytest.mark.parametrize("command, path, answer, name, count, kept", [
+    ('search" title="x', "/items", items_answer([full_item(n) for n in range(1, 1501)]),
+     "song", lambda root: published(root, "song").count('"id":'), 200),  # the file shows 200
+    ("genres", "/items/genres",
+     genres_answer([genre_entry(n, f"G{n}", n) for n in range(1, 1501)]),
+     "status", lambda root: len(status(root)["genres"]), 1000),
+], ids=["search", "genres"])
+def test_a_list_keeps_its_bound(root, service, control_server, player, command, path, answer,
+                                name, count, kept):
+    service.route("GET", path, body=answer)
+    control_server.send(f'<set_ondemand cmd="{command}"/>')
+    wait_for_file(root, name, lambda text: count(root) == kept)
+    player.wait_for_stderr("elements beyond the limit left out")
