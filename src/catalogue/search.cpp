@@ -20,8 +20,9 @@ void on_search(Self&, void* by_genre) {
 
 const AnswerStream SEARCH_SONGS = {songlist_stream_begin, songlist_stream_visit,
                                    songlist_stream_discard};
+// The status file's request count goes down with the answer.
 const AnswerHandler SEARCH_ANSWER = {
-    "search",        "search", on_search, true,    false,        Unreadable::ShowLabel,
+    "search",        "search", on_search, true,    true,         Unreadable::ShowLabel,
     Failure::Dialog, nullptr,  0,         nullptr, &SEARCH_SONGS};
 const RequestStarter SEARCH_REQUEST = {true, DLG_MSG_CONNECTING, "search", true, true};
 

@@ -29,8 +29,10 @@ std::string read_account_value(const std::string& key);
 // A new random UUID in its 36-character text form.
 void get_randomid(std::string& out);
 
-// Credential store: the token files are the truth, read at every get. A set
-// gives 0 also when the file cannot be opened (the old token stays).
+// Credential store: the token files are the truth, read at every get, with
+// the white space around the first line left out (a file of white space
+// holds no token). A set gives 0 also when the file cannot be opened (the
+// old token stays).
 const std::string& get_token();
 int set_token(const std::string& token);
 const std::string& get_refresh_token();

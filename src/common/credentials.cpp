@@ -2,6 +2,7 @@
 
 #include "common/fs.h"
 #include "common/paths.h"
+#include "common/str.h"
 
 #include <cstdio>
 
@@ -12,12 +13,15 @@ std::string refresh_token_;
 long long token_expires_ = 0;
 
 // Tokens are at most 1023 characters: the first line as one fgets of a
-// 1024-byte buffer reads it, a line end included when the file has one.
+// 1024-byte buffer reads it.
 constexpr size_t TOKEN_MAX = 1023;
 
+// White space is never part of a token: a file written with a line end, or
+// emptied to one, would otherwise pass for a token that the service refuses.
 const std::string& read_token(const char* path, std::string& cache) {
     cache.clear();
     fs::read_first_line(paths::at(path), TOKEN_MAX, cache);
+    cache = str::trim(cache, " \t\r\n\v\f");
     return cache;
 }
 

@@ -9,6 +9,7 @@
 #include "core/version.h"
 #include "link/rcs_sock.h"
 #include "net/curl.h"
+#include "service/login.h"
 #include "state/service.h"
 #include "ui/json.h"
 #include "xml/xml.h"
@@ -25,6 +26,7 @@ int daemon_run() {
     fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
     xml_init();
     connect_hooks();
+    refresh_at_startup();
     // Without a control server the daemon runs on unlinked; it never retries.
     rcssock_open();
     // After the registration: the control server hears of the daemon first.

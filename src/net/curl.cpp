@@ -205,6 +205,26 @@ int limit_event(rvx_st_io* timer) {
     return 0;
 }
 
+// The header lines with the stored tokens in place of their markers.
+std::vector<std::string> with_tokens(const std::vector<std::string>& headers) {
+    std::vector<std::string> out;
+    out.reserve(headers.size());
+    for (const std::string& header : headers) {
+        bool access = header == CURL_ACCESS_TOKEN_HEADER;
+        if (!access && header != CURL_REFRESH_TOKEN_HEADER) {
+            out.push_back(header);
+            continue;
+        }
+        const std::string& token = access ? get_token() : get_refresh_token();
+        // Up to a line end: anything after one would end the header block.
+        std::string value = token.substr(0, token.find_first_of("\r\n"));
+        if (!value.empty()) {
+            out.push_back("token: " + value);
+        }
+    }
+    return out;
+}
+
 std::unique_ptr<CurlStderrReader> make_stderr_reader(RunningRequest* request) {
     CurlStderrReader::Events events;
     events.timed_out = [] {
@@ -466,7 +486,8 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
         wait_req_.push_back(std::move(waiting));
         return 0;
     }
-    WaitingRequest request{url, method, headers, forms, data, output, RequestCallback(), user};
+    WaitingRequest request{url,  method, with_tokens(headers), forms,
+                           data, output, RequestCallback(),    user};
     std::vector<std::string> args;
     if (curl_build_args(request, args) < 0) {
         return -1;

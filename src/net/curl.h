@@ -40,6 +40,13 @@ constexpr const char* CURL_REFRESH_PATH = "/auth/refresh";
 // ever.
 constexpr int64_t CURL_RUN_LIMIT_MS = 180000;
 
+// Header lines that stand for a stored token: when the request's child
+// starts, each is replaced by "token: " and that token as it is then, or left
+// out when none is stored. A request that waited in the queue so goes out
+// with the token current at its start, not with one replaced meanwhile.
+constexpr const char* CURL_ACCESS_TOKEN_HEADER = "token: (access token)";
+constexpr const char* CURL_REFRESH_TOKEN_HEADER = "token: (refresh token)";
+
 struct WaitingRequest {
     std::string url;
     int method = CURL_GET;

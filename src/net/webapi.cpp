@@ -14,11 +14,13 @@ namespace {
 constexpr size_t BASE_URL_MAX = 1023;
 const std::vector<std::string> NONE;
 
-// A request with the common header lines and the access token.
+// A request with the common header lines and the access token, which the
+// runner puts in when the request starts.
 int send(const std::string& url, int method, const std::vector<std::string>& data,
          RequestCallback callback, void* user) {
     std::vector<std::string> headers;
-    get_commonHeaders(headers, get_token());
+    get_commonHeaders(headers, "");
+    headers.push_back(CURL_ACCESS_TOKEN_HEADER);
     return curl_exec(url, method, headers, NONE, data, "", std::move(callback), user);
 }
 
@@ -139,7 +141,8 @@ int webapi_account_login(const std::string& username, const std::string& passwor
 
 int webapi_account_refresh(RequestCallback callback, void* user) {
     std::vector<std::string> headers;
-    get_commonHeaders(headers, get_refresh_token());
+    get_commonHeaders(headers, "");
+    headers.push_back(CURL_REFRESH_TOKEN_HEADER);
     return curl_exec(url_for(CURL_REFRESH_PATH), CURL_POST, headers, NONE, NONE, "",
                      std::move(callback), user);
 }
@@ -251,9 +254,15 @@ int webapi_ondemand_create_playlist(const std::string& name, const std::string& 
 int webapi_ondemand_update_playlist(unsigned long long playlist_id, const std::string& name,
                                     const std::string& items, const std::string& sort,
                                     RequestCallback callback, void* user) {
+    if (!logged_in()) {
+        return -1;
+    }
     std::vector<std::string> data;
     if (!name.empty()) {
-        data.push_back(text_of("name=%s", name.c_str()));
+        // Written as create writes it: the web interface sends "%" as "(%)".
+        std::string name_field = text_of("name=%s", name.c_str());
+        str::replace(name_field, "(%)", "%");
+        data.push_back(name_field);
     }
     if (!items.empty()) {
         data.push_back(text_of("items=%s", items.c_str()));

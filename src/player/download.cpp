@@ -172,10 +172,11 @@ int start_files(const SongTicket& ticket, std::string& why) {
         cancel_files(id);
     }
     // A song's files are always fetched as a set, into an empty directory.
+    // Its unpack, if one runs, is ended before the directory is emptied.
+    contents_forget(id);
     std::string dir = song_dir(id);
     fs::rm_dir(dir);
     fs::mk_dir(dir);
-    contents_forget(id);
     FileSet& set = fetching_[id];
     set.ticket = ticket;
     for (const auto& url : info.urls) {

@@ -17,10 +17,21 @@ void callback_account_features(int status, const std::string& body, void* user);
 void do_api_list();
 void callback_api_list(int status, const std::string& body, void* user);
 
-// Stores every token and refresh token of a login or refresh answer, the
-// last of each name winning, with the token's "expires" seconds. With
-// `arm_refresh`, a stored refresh token arms the next refresh.
-void store_tokens(const Self& answer, bool arm_refresh);
+// Sends a refresh of the tokens; its answer arms the next one.
+void send_refresh();
+// After the service's requests were withdrawn (switched off): a login or
+// refresh under way will not be answered, so the timer is armed instead.
+void token_requests_withdrawn();
+// At start-up: reads the refresh settings and, with tokens stored, arms the
+// timer.
+void refresh_at_startup();
+
+// Stores the tokens of a login or refresh answer: the last non-empty one of
+// each name, with the token's "expires" seconds. Only an answer with an access
+// token is stored (the refresh token may be left out, the stored one stays);
+// false when it had none, and nothing changed. With `arm_refresh`, a stored
+// answer arms the next refresh.
+bool store_tokens(const Self& answer, bool arm_refresh);
 // The first "token" or "refreshtoken" element of an answer into its file.
 void set_token(const Self& answer);
 void set_refresh_token(const Self& answer);

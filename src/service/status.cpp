@@ -76,6 +76,7 @@ void switch_off() {
     // Play and stop events already sent still reach the history.
     curl_cancel(
         [](const std::string& url, const std::string&) { return !webapi_is_history_event(url); });
+    token_requests_withdrawn();
     ondemandStopPlayer();
     forget_playlist_edits();
     answers_new_session();

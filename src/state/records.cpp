@@ -9,8 +9,21 @@
 namespace {
 
 const std::string EMPTY;
+size_t left_out_ = 0;
 
 } // namespace
+
+void note_left_out() {
+    ++left_out_;
+}
+
+void report_left_out(const char* element) {
+    if (left_out_ > 0 && element != nullptr) {
+        debug_printf("records: %u %s elements beyond the limit left out\n",
+                     static_cast<unsigned>(left_out_), element);
+    }
+    left_out_ = 0;
+}
 
 const std::string& attr_text(const Self& element, const char* name) {
     auto it = element.attributes.find(name);
@@ -70,9 +83,11 @@ const ListRule<Song> SONG_LIST_RULE = {"item",
                                         "performer", "length", "genre", "rollform_type"},
                                        song_from,
                                        &Song::display_order,
-                                       false};
+                                       false,
+                                       deployment::MAX_LIST_SONGS};
 
-const ListRule<Song> PLAYLIST_SONGS_RULE = {"item", {}, song_from, nullptr, false};
+const ListRule<Song> PLAYLIST_SONGS_RULE = {"item",  {},    song_from,
+                                            nullptr, false, deployment::MAX_LIST_SONGS};
 
 namespace {
 
@@ -93,8 +108,12 @@ Playlist user_playlist_from(const Self& element) {
 
 } // namespace
 
-const ListRule<Playlist> USER_PLAYLIST_RULE = {
-    "playlist", {"id", "name", "modified_at", "sort"}, user_playlist_from, &Playlist::sort, false};
+const ListRule<Playlist> USER_PLAYLIST_RULE = {"playlist",
+                                               {"id", "name", "modified_at", "sort"},
+                                               user_playlist_from,
+                                               &Playlist::sort,
+                                               false,
+                                               deployment::MAX_LIST_SONGS};
 
 namespace {
 
@@ -116,10 +135,12 @@ Genre genre_from(const Self& element) {
 } // namespace
 
 const ListRule<Playlist> PRESET_PLAYLIST_RULE = {
-    "playlist", {"id", "name", "modified_at"}, service_playlist_from, &Playlist::sort, true};
+    "playlist", {"id", "name", "modified_at"},    service_playlist_from, &Playlist::sort,
+    true,       deployment::MAX_SERVICE_PLAYLISTS};
 
 const ListRule<Playlist> GRATIS_PLAYLIST_RULE = {
-    "playlist", {"id", "name"}, service_playlist_from, &Playlist::sort, true};
+    "playlist",      {"id", "name"}, service_playlist_from,
+    &Playlist::sort, true,           deployment::MAX_SERVICE_PLAYLISTS};
 
 const ListRule<Playlist> RECOMMEND_PLAYLIST_RULE = {
     "playlist",
@@ -127,11 +148,14 @@ const ListRule<Playlist> RECOMMEND_PLAYLIST_RULE = {
     recommend_playlist_from,
     &Playlist::sort,
     true,
+    deployment::MAX_SERVICE_PLAYLISTS,
     "item",
     &Playlist::songs,
     "recommend Playlists Self : not getting playlist!\n"};
 
-const ListRule<Genre> GENRE_LIST_RULE = {"genre", {}, genre_from, &Genre::sort, false};
+// A genre without an id (an empty element, or one in an error text) is none.
+const ListRule<Genre> GENRE_LIST_RULE = {"genre",      {"id"}, genre_from,
+                                         &Genre::sort, false,  deployment::MAX_GENRES};
 
 void dump_songs(const std::vector<Song>& songs) {
     for (const Song& song : songs) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "base/debug.h"
+#include "common/deployment.h"
 #include "xml/self.h"
 
 #include <algorithm>
@@ -65,6 +66,9 @@ template <typename Record> struct ListRule {
     uint32_t Record::*order;
     // The key is a running count from 1 in document order, not an attribute.
     bool counted;
+    // The most records kept, in document order (a deployment value); the
+    // rest of the answer's records are left out.
+    size_t limit;
     // Records that hold their own songs (a recommended playlist): an element
     // named `child` is read as a playlist song into `songs` of the last record
     // before it in document order; one before any record is dropped with the
@@ -74,6 +78,11 @@ template <typename Record> struct ListRule {
     const char* orphan = nullptr;
 };
 
+// Records left out of the answer being read, for its one debug line.
+void note_left_out();
+// Writes that line when records were left out, and starts counting afresh.
+void report_left_out(const char* element);
+
 // Takes one element into the list `out` (emptied before the first): a record
 // element becomes a record, a child element of a record holding songs a
 // song of the last record. Elements come depth first in document order,
@@ -82,6 +91,10 @@ template <typename Record> struct ListRule {
 template <typename Record, typename Out>
 bool read_record(const Self& node, const ListRule<Record>& rule, Out& out) {
     if (node.name == rule.element && has_attributes(node, rule.required)) {
+        if (out.size() >= rule.limit) {
+            note_left_out();
+            return true;
+        }
         Record record = rule.read(node);
         if (rule.counted) {
             record.*rule.order = static_cast<uint32_t>(out.size() + 1);
@@ -90,9 +103,12 @@ bool read_record(const Self& node, const ListRule<Record>& rule, Out& out) {
         return true;
     }
     if constexpr (std::is_same_v<Out, std::vector<Record>>) {
-        if (rule.child != nullptr && node.name == rule.child) {
+        // A song element without an id (one nested in a song) is no song.
+        if (rule.child != nullptr && node.name == rule.child && has_attributes(node, {"id"})) {
             if (out.empty()) {
                 debug_printf("%s", rule.orphan != nullptr ? rule.orphan : "");
+            } else if ((out.back().*rule.songs).size() >= deployment::MAX_LIST_SONGS) {
+                note_left_out();
             } else {
                 (out.back().*rule.songs).push_back(song_from(node));
             }
@@ -108,6 +124,7 @@ template <typename Record> void sort_records(std::vector<Record>& out, uint32_t 
 
 // Puts the list read in the rule's order.
 template <typename Record, typename Out> void finish_list(const ListRule<Record>& rule, Out& out) {
+    report_left_out(rule.element);
     if (rule.order != nullptr) {
         sort_records(out, rule.order);
     }
@@ -118,6 +135,7 @@ template <typename Record, typename Out> void finish_list(const ListRule<Record>
 template <typename Record, typename Out>
 void read_list(const Self& answer, const ListRule<Record>& rule, Out& out) {
     out.clear();
+    report_left_out(nullptr);
     self_foreach(answer, [&rule, &out](const Self& node) {
         read_record(node, rule, out);
         return 0;

@@ -88,6 +88,7 @@ void songlist_fill(const Self& answer, int kind) {
 }
 
 void songlist_stream_begin() {
+    report_left_out(nullptr);
     streamed_ = std::make_unique<SongStore>();
 }
 

@@ -59,7 +59,7 @@ def test_relogin_stores_the_tokens_and_restarts_with_the_last_song(root, service
     assert features.header("token") == "access-1"
     assert root.read("/usr/local/olc/api_token.txt") == "access-1"
     assert root.read("/usr/local/olc/api_refresh_token.txt") == "refresh-1"
-    linked_daemon.wait_for_stderr("refresh timer: armed for 3300000 ms\n")
+    linked_daemon.wait_for_stderr("refresh timer: armed for 2700000 ms\n")  # 3/4 of an hour
     # The restart names a local song, so nothing is stopped first.
     assert sent(control_server)[:4] == SWITCHED_ON
     # ... and it is the start command's own connecting dialog that shows.
@@ -87,7 +87,7 @@ def test_auth_option_refreshes_at_once_with_the_refresh_token(root, service, con
     request = service.wait_for_requests(1)[0]
     assert (request.method, request.target) == ("POST", "/auth/refresh")
     assert request.header("token") == "refresh-0"
-    linked_daemon.wait_for_stderr("refresh timer: armed for 3300000 ms\n")
+    linked_daemon.wait_for_stderr("refresh timer: armed for 2700000 ms\n")  # 3/4 of an hour
     assert root.read("/usr/local/olc/api_token.txt") == "access-1"
     control_server.send('<set_ondemand cmd="setOption" gratis="false"/>')
     control_server.send('<set_ondemand cmd="search" title="x"/>')  # off: only the status file

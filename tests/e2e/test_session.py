@@ -33,7 +33,8 @@ def test_login_reads_the_account_files(root, service, control_server, linked_dae
     assert (request.method, request.target) == ("POST", "/auth/login")
     assert request.form_pairs == [("username", address), ("password", sent_password),
                                   ("device_id", "od-test-device")]
-    linked_daemon.wait_for_stderr("refresh timer: armed for 3300000 ms\n")
+    # Three quarters of the token's hour, sooner than the 55-minute period.
+    linked_daemon.wait_for_stderr("refresh timer: armed for 2700000 ms\n")
     assert root.read("/usr/local/olc/api_token.txt") == "access-1"
     # No dialog for this login, and nothing to the control server.
     assert dialog(root)["isShow"] is False

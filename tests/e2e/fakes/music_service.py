@@ -36,6 +36,9 @@ class Route:
     compress: bool = False
     # Seconds to wait between the headers and the body (not scaled).
     stall: float = 0.0
+    # respond(request) -> (status, body text): an answer made for each request,
+    # in place of status and body.
+    respond: object = None
 
 
 @dataclass
@@ -93,13 +96,15 @@ class FakeMusicService(Recorder):
         root.write("/usr/local/olc/ondemand_base_url", self.base_url)
 
     def route(self, method, path, status=200, body="", delay=0.0, headers=None, cut=None,
-              version="HTTP/1.1", compress=False, stall=0.0):
-        """`body` is text (sent as UTF-8) or bytes, sent as they are."""
+              version="HTTP/1.1", compress=False, stall=0.0, respond=None):
+        """`body` is text (sent as UTF-8) or bytes, sent as they are; with
+        `respond`, each answer is respond(request) -> (status, text), called
+        once the request has been recorded."""
         data = body.encode() if isinstance(body, str) else bytes(body)
         with self.changed:
             self._routes[(method.upper(), path)] = Route(status, data, delay,
                                                          list(headers or []), cut, version,
-                                                         compress, stall)
+                                                         compress, stall, respond)
 
     def wait_for_requests(self, count, timeout=None):
         ok = self.wait_until(lambda: len(self.requests) >= count, timeout)
@@ -214,7 +219,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         route = service._record(request) or Route(404, b"not found")
         if route.delay:
             service._closing.wait(route.delay)
-        body = route.body
+        status, body = route.status, route.body
+        if route.respond is not None:
+            status, text = route.respond(request)
+            body = text.encode()
         encodings = [e.strip() for e in (self.headers.get("Accept-Encoding") or "").split(",")]
         compressed = route.compress and "gzip" in encodings
         if compressed:
@@ -225,7 +233,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.protocol_version = route.version
             self.close_connection = True
         try:
-            self.send_response(route.status)
+            self.send_response(status)
             for name, value in route.headers:
                 self.send_header(name, value)
             if not any(name.lower() == "content-type" for name, _ in route.headers):

@@ -266,8 +266,10 @@ TEST_F(Identity, TokensAreReadFromTheirFilesEachTime) {
     EXPECT_EQ(root.read("/usr/local/olc/api_token.txt"), "abc");
     EXPECT_EQ(get_token(), "abc");
 
-    root.write("/usr/local/olc/api_token.txt", "line\n");
-    EXPECT_EQ(get_token(), "line\n");
+    root.write("/usr/local/olc/api_token.txt", " line\r\n");
+    EXPECT_EQ(get_token(), "line");
+    root.write("/usr/local/olc/api_token.txt", " \t\n");
+    EXPECT_EQ(get_token(), "");
     root.write("/usr/local/olc/api_token.txt", std::string(1500, 't'));
     EXPECT_EQ(get_token(), std::string(1023, 't'));
     fs::rm_file(at("/usr/local/olc/api_token.txt"));

@@ -96,7 +96,7 @@ TEST_F(Dispatch, IgnoredCommandsAndOptions) {
     xml_parse("<set_ondemand cmd=\"play\"/>");
     EXPECT_EQ(curl_num(), 0);
 
-    started_refresh_timer(nullptr);
+    started_refresh_timer();
     xml_parse("<set_ondemand cmd=\"setOption\" gratis=\"false\"/>");
     EXPECT_FALSE(isGratisMember());
     EXPECT_TRUE(is_refresh_timer_armed());

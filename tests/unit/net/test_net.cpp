@@ -601,6 +601,11 @@ TEST_F(Operations, LoginNeededOnlyWhereTheServiceAsksForIt) {
                                         "Accept-Encoding: gzip, deflate, br",
                                         "Connection: keep-alive", "Accept: text/xml",
                                         "user-agent: PNM10/0.0 (BR; REGION_WORLDWIDE)"}));
+    // An edit, like create and delete, needs the login.
+    EXPECT_TRUE(sent([] {
+                    return webapi_ondemand_update_playlist(7, "", "", "2", nullptr, nullptr);
+                }).empty());
+    set_token("tok");
     std::vector<std::string> update =
         sent([] { return webapi_ondemand_update_playlist(7, "", "", "2", nullptr, nullptr); });
     EXPECT_EQ(update[2], "https://svc/v1/user/playlists/7");

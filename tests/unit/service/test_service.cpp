@@ -38,15 +38,15 @@ class Service : public ::testing::Test {
     TempRoot root;
 };
 
-TEST_F(Service, RefreshTimerFiresOnceAndKeepsItsHandle) {
+TEST_F(Service, RefreshTimerFiresAndKeepsItsHandle) {
     int before = rvx_Count();
-    ASSERT_EQ(started_refresh_timer(nullptr), 0);
-    ASSERT_EQ(started_refresh_timer(nullptr), 0); // restarted, not doubled
+    ASSERT_EQ(started_refresh_timer(), 0);
+    ASSERT_EQ(started_refresh_timer(), 0); // restarted, not doubled
     EXPECT_TRUE(is_refresh_timer_armed());
     EXPECT_EQ(rvx_Count(), before + 1);
 
-    // What the loop calls when the period has passed: one refresh, and no
-    // further one until an answer arms the timer again.
+    // What the loop calls when the period has passed: one refresh; its
+    // answer arms the next.
     set_refreshTimer_state("start");
     EXPECT_TRUE(is_refresh_timer_armed());
     ASSERT_EQ(refresh_timerEvent(nullptr), 0);
@@ -54,27 +54,44 @@ TEST_F(Service, RefreshTimerFiresOnceAndKeepsItsHandle) {
     ASSERT_TRUE(run_until([] { return curl_num() == 0; }));
     EXPECT_EQ(root.read("/started"), "/auth/refresh\n");
 
-    started_refresh_timer(nullptr);
+    started_refresh_timer();
     set_refreshTimer_state("STOP");
     EXPECT_FALSE(is_refresh_timer_armed());
     EXPECT_EQ(rvx_Count(), before);
 }
 
-TEST_F(Service, RefreshAnswersArmTheTimerOnlyWithARefreshToken) {
-    callback_refresh(200, "<r><token>a2</token></r>", nullptr);
+TEST_F(Service, EveryRefreshOutcomeArmsTheTimer) {
+    set_refresh_token("r1");
+    set_token("a1");
+    // A success: at three quarters of the token's life, or at the period.
+    callback_refresh(200, "<r><token expires=\"600\">a2</token></r>", nullptr);
     EXPECT_EQ(get_token(), "a2");
-    EXPECT_FALSE(is_refresh_timer_armed());
-    callback_refresh(-1, "<r><refreshToken></refreshToken><Token>a3</Token></r>", nullptr);
+    EXPECT_EQ(get_refresh_token(), "r1");
+    EXPECT_EQ(refresh_armed_delay_ms(), 450000);
+    callback_refresh(-1, "<r><refreshToken>r2</refreshToken><Token>a3</Token></r>", nullptr);
+    EXPECT_EQ(get_refresh_token(), "r2");
+    EXPECT_EQ(refresh_armed_delay_ms(), REFRESH_PERIOD_MS);
+    // Failures back off, doubling up to fifteen minutes, and store nothing.
+    std::vector<long long> delays;
+    const std::vector<std::pair<int, const char*>> failures = {
+        {500, "<r><token>bad</token></r>"},
+        {200, "<r><token>bad</token>"},
+        {-1, ""},
+        {200, "<r><token> </token><refreshtoken>r9</refreshtoken></r>"},
+        {200, "<r/>"},
+        {502, "<r/>"}};
+    for (const auto& [status, body] : failures) {
+        callback_refresh(status, body, nullptr);
+        EXPECT_TRUE(is_refresh_timer_armed());
+        delays.push_back(refresh_armed_delay_ms() / 60000);
+    }
+    EXPECT_EQ(delays, (std::vector<long long>{1, 2, 4, 8, 15, 15}));
     EXPECT_EQ(get_token(), "a3");
-    EXPECT_EQ(get_refresh_token(), "");
-    EXPECT_FALSE(is_refresh_timer_armed());
-    callback_refresh(200, "<r><refreshtoken>r2</refreshtoken></r>", nullptr);
-    EXPECT_TRUE(is_refresh_timer_armed());
-    // A refused or unreadable answer changes nothing.
-    callback_refresh(401, "<r><token>bad</token></r>", nullptr);
-    callback_refresh(200, "<r><token>bad</token>", nullptr);
-    EXPECT_EQ(get_token(), "a3");
-    EXPECT_TRUE(is_refresh_timer_armed());
+    EXPECT_EQ(get_refresh_token(), "r2");
+    // A success starts the back-off afresh.
+    callback_refresh(200, "<r><token>a4</token></r>", nullptr);
+    callback_refresh(500, "", nullptr);
+    EXPECT_EQ(refresh_armed_delay_ms(), REFRESH_BACKOFF_FIRST_MS);
 }
 
 TEST_F(Service, SuccessIsMinusOneOrTwoHundreds) {
@@ -201,7 +218,7 @@ TEST_F(Service, StartersCheckTheServiceAndReplaceTheWaitDialogOfAnUnsentRequest)
 TEST_F(Service, TokensFromAnAnswerTree) {
     Self answer;
     ASSERT_EQ(self_parse("<response><auth><token expires=\"1\">t1</token>"
-                         "<refreshToken>r1</refreshToken></auth><token>t2</token>"
+                         "<refreshToken>r1</refreshToken></auth><token expires=\"1\">t2</token>"
                          "<refreshtoken>r2</refreshtoken></response>",
                          answer),
               0);
@@ -211,7 +228,7 @@ TEST_F(Service, TokensFromAnAnswerTree) {
     EXPECT_EQ(root.read("/usr/local/olc/api_token.txt"), "t1");
     EXPECT_EQ(root.read("/usr/local/olc/api_refresh_token.txt"), "r1");
     // ...or every one, the last winning, with the token's lifetime.
-    store_tokens(answer, false);
+    EXPECT_TRUE(store_tokens(answer, false));
     EXPECT_EQ(root.read("/usr/local/olc/api_token.txt"), "t2");
     EXPECT_EQ(root.read("/usr/local/olc/api_refresh_token.txt"), "r2");
     EXPECT_EQ(set_token_expires(), 1000);
