@@ -172,8 +172,11 @@ int start_files(const SongTicket& ticket, std::string& why) {
         cancel_files(id);
     }
     // A song's files are always fetched as a set, into an empty directory.
-    // Its unpack, if one runs, is ended before the directory is emptied.
+    // Its unpack, if one runs, is ended before the directory is emptied, and
+    // the song counts as not downloaded until its files arrive anew.
     contents_forget(id);
+    setDlInfoToSong(id, false);
+    setDlInfoToSong_audio(id, false);
     std::string dir = song_dir(id);
     fs::rm_dir(dir);
     fs::mk_dir(dir);

@@ -7,6 +7,7 @@
 #include "service/answer.h"
 #include "service/session.h"
 #include "service/status.h"
+#include "state/contents.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
 #include "state/playlist.h"
@@ -102,6 +103,13 @@ void remove_from_queue(const Song& song, uint32_t index) {
     if (song.uid.empty()) {
         rmvSongToQueuelist(static_cast<int>(index));
     }
+}
+
+// The song's music data is there to load: flagged and recorded. The flag
+// alone is not enough: the files of a song evicted or fetched anew meanwhile
+// are gone until they arrive again.
+bool has_music(uint64_t id) {
+    return isSongDownload(id) && contents_is_valid_id(id);
 }
 
 // The machine waits for answers of the play song or of the next song.
@@ -314,7 +322,7 @@ void playSongCheck(int category, uint32_t index, uint64_t playlistID) {
             }
             return;
         case STEP_PLAY_DOWNLOAD:
-            if (!isSongDownload(pm.playSong.id)) {
+            if (!has_music(pm.playSong.id)) {
                 show_preparing(DLG_MSG_CONNECTING);
                 int started = fetch_song_files(ticket_for(pm.playSong), why);
                 if (started < 0) {
@@ -339,7 +347,7 @@ void playSongCheck(int category, uint32_t index, uint64_t playlistID) {
             break;
         case STEP_NEXT_DOWNLOAD:
             m_ondemandStep = STEP_NEXT_DOWNLOADING;
-            if (!isSongDownload(pm.nextSong.id)) {
+            if (!has_music(pm.nextSong.id)) {
                 show_preparing(DLG_MSG_CONNECTING);
                 if (fetch_song_files(ticket_for(pm.nextSong), why) == 0) {
                     return;
