@@ -4,11 +4,13 @@ account in it."""
 
 import os
 import re
+import subprocess
 
 import pytest
 
 from conftest import REGISTRATION, switch_on
 from fakes import scaled
+from fakes.daemon import command, daemon_env
 from fakes.answers import error_answer, items_answer, song_item
 from fakes.play import queue_batch, search
 from fakes.songs import midi_file, serve_song
@@ -174,3 +176,31 @@ def test_each_event_gives_its_line(mode, root, service, control_server, daemon, 
     assert [logged.index(line) for line in found] == sorted(logged.index(line) for line in found)
     assert all(logged.count(line) == 1 for line in found)
     assert_no_secret(daemon, mode)
+
+
+def test_a_full_log_pipe_does_not_hold_the_daemon(root, control_server):
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    try:
+        while True:
+            os.write(write_end, b"x" * 4096)
+    except BlockingIOError:
+        pass  # full: every line the daemon writes now would wait for a reader
+    os.set_blocking(write_end, True)
+    try:
+        proc = subprocess.Popen(command("-q"), env=daemon_env(root), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=write_end)
+    finally:
+        os.close(write_end)
+    try:
+        assert control_server.wait_for_count(2) == REGISTRATION
+        switch_on(control_server)
+        control_server.send('<set_ondemand status="off"/>')
+        control_server.wait_for('<set_rcs mode="normal"/>')
+        proc.terminate()
+        assert proc.wait(timeout=scaled(10)) == 0
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        os.close(read_end)
