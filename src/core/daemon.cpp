@@ -1,6 +1,7 @@
 #include "core/daemon.h"
 
 #include "base/debug.h"
+#include "base/log.h"
 #include "base/rvx.h"
 #include "common/fs.h"
 #include "common/paths.h"
@@ -22,6 +23,9 @@ int daemon_run() {
     signal(SIGPIPE, SIG_IGN);
     shutdown_watch();
     debug_printf("** ondemand %s\n", APP_VERSION);
+    log_enable(true);
+    log_info("ondemand %s started, root %s", APP_VERSION,
+             paths::root().empty() ? "/" : paths::root().c_str());
     // Downloads of an earlier run are never reused.
     fs::rm_dir(paths::at(paths::DOWNLOAD_DIR));
     xml_init();
@@ -38,5 +42,6 @@ int daemon_run() {
     }
     shutdown_children();
     rcssock_close();
+    log_info("ondemand stopped on signal %d", shutdown_signal());
     return 0;
 }

@@ -139,7 +139,7 @@ void dispatch_command(const xml_element* element, const char* cmd) {
 void on_set_ondemand_status(const xml_element* element) {
     const char* status = xml_attr(element, "status");
     if (status != nullptr) {
-        set_status(status);
+        set_status(status, "set_ondemand status");
     }
 }
 
@@ -169,7 +169,7 @@ void on_seq(const xml_element* element) {
 void on_rcs(const xml_element* element) {
     const char* status = xml_attr(element, "status");
     if (status != nullptr && str::iequals(status, "to_standby") && get_status() != 0) {
-        set_status("off");
+        set_status("off", "standby");
     }
 }
 

@@ -11,10 +11,12 @@ namespace {
 constexpr int CHILD_GRACE_MS = 2000;
 
 bool requested_ = false;
+int signal_ = 0;
 
 void on_stop_signal(int signo) {
     debug_printf("** ondemand: signal %d, ending\n", signo);
     requested_ = true;
+    signal_ = signo;
 }
 
 } // namespace
@@ -26,6 +28,10 @@ void shutdown_watch() {
 
 bool shutdown_requested() {
     return requested_;
+}
+
+int shutdown_signal() {
+    return signal_;
 }
 
 void shutdown_children() {

@@ -8,6 +8,8 @@ void shutdown_watch();
 
 // True once SIGTERM or SIGINT has come.
 bool shutdown_requested();
+// The signal that asked for the end; 0 before one came.
+int shutdown_signal();
 
 // Ends the children still running (curl, unzip) with what they started, so
 // that nothing goes on writing into the download folder after the exit.

@@ -1,12 +1,14 @@
 #include "link/rcs_sock.h"
 
 #include "base/debug.h"
+#include "base/log.h"
 #include "base/rvx.h"
 #include "common/paths.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -72,6 +74,7 @@ void release_timer() {
 int close_event(rvx_st_io* io) {
     rvx_Release_Rvx(io);
     if (io == rvx_) {
+        log_warning("the control server closed the link: running on without it");
         rvx_ = nullptr;
         release_timer();
         // What the server left unfinished will never end.
@@ -258,8 +261,10 @@ int rcssock_open() {
     if (rvx_ != nullptr) {
         return 1;
     }
-    rvx_ = rvx_UnixClient(paths::at(paths::RCS_SOCKET).c_str());
+    std::string socket = paths::at(paths::RCS_SOCKET);
+    rvx_ = rvx_UnixClient(socket.c_str());
     if (rvx_ == nullptr) {
+        log_warning("no control server at %s: running without it", socket.c_str());
         return 0;
     }
     framer_.reset();
@@ -270,6 +275,7 @@ int rcssock_open() {
     rvx_Set_CloseEvent(rvx_, close_event);
     rcssock_send("<set_rc name=\"ondemand\" />\n");
     rcssock_send("<get_network_ifsetting/>\n");
+    log_info("registered with the control server at %s", socket.c_str());
     return 1;
 }
 

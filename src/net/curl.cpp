@@ -1,6 +1,7 @@
 #include "net/curl.h"
 
 #include "base/debug.h"
+#include "base/log.h"
 #include "base/rvx.h"
 #include "common/common.h"
 #include "common/deployment.h"
@@ -91,6 +92,19 @@ bool path_ends_with(const std::string& url, const char* path) {
     return head.size() >= length && head.compare(head.size() - length, length, path) == 0;
 }
 
+// A URL as the operator's log shows it: without user name and password,
+// query or fragment, which may carry the account's secrets.
+std::string url_for_log(const std::string& url) {
+    std::string shown = url.substr(0, url.find_first_of("?#"));
+    size_t host = shown.find("://");
+    host = host == std::string::npos ? 0 : host + 3;
+    size_t at = shown.find('@', host);
+    if (at != std::string::npos && at < shown.find('/', host)) {
+        shown.erase(host, at + 1 - host);
+    }
+    return shown;
+}
+
 // The answer is kept by length, every byte as it came (a NUL in it makes it
 // unreadable, not shorter). Downloads are written to their file by curl
 // itself; what it prints on standard output then is dropped.
@@ -105,6 +119,8 @@ int read_event(rvx_st_io* io) {
         request->body.size() > CURL_MAX_BODY) {
         debug_printf("curl: an answer longer than %u bytes is dropped\n",
                      static_cast<unsigned>(CURL_MAX_BODY));
+        log_warning("curl: the answer of %s is longer than %u bytes, dropped",
+                    url_for_log(request->url).c_str(), static_cast<unsigned>(CURL_MAX_BODY));
         request->too_long = true;
         std::string().swap(request->body);
         rvx_Exec_Kill(request->handle, SIGKILL);
@@ -200,6 +216,8 @@ int limit_event(rvx_st_io* timer) {
         rvx_Exec_Kill(request->handle, SIGKILL) == 0) {
         debug_printf("curl: a request ran past %lld ms and is ended\n",
                      static_cast<long long>(run_limit_ms_));
+        log_warning("curl: %s ran past its limit of %lld ms and was ended",
+                    url_for_log(request->url).c_str(), static_cast<long long>(run_limit_ms_));
         request->ended_by_limit = true;
     }
     return 0;
@@ -481,6 +499,8 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
         if (wait_req_.size() >= CURL_MAX_WAITING) {
             debug_printf("curl: %u requests wait already, refused: %s\n",
                          static_cast<unsigned>(wait_req_.size()), url.c_str());
+            log_warning("curl: %u requests wait already, %s refused",
+                        static_cast<unsigned>(wait_req_.size()), url_for_log(url).c_str());
             return -1;
         }
         wait_req_.push_back(std::move(waiting));
@@ -502,6 +522,7 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
     rvx_st_io* handle = rvx_Exec_WithStderr(argv.data());
     if (handle == nullptr) {
         debug_printf("curl: cannot start %s\n", argv[0]);
+        log_error("curl: cannot start %s", argv[0]);
         return -1;
     }
     rvx_Exec_Set_WaitEvent(handle, wait_event);

@@ -1,6 +1,7 @@
 #include "player/download.h"
 
 #include "base/debug.h"
+#include "base/log.h"
 #include "common/fs.h"
 #include "common/str.h"
 #include "net/curl.h"
@@ -53,6 +54,10 @@ void note_stale(const SongTicket& ticket, const char* what) {
 // request by hand only shows why.
 void downloadurl_failed(const SongTicket& ticket, int status, const Self* answer) {
     bool awaited = isAwaitedSong(ticket);
+    if (awaited || by_hand(ticket)) {
+        log_warning("song %llu failed: no download address, status %d",
+                    static_cast<unsigned long long>(ticket.id), status);
+    }
     if (awaited && isNextDownloadStep()) {
         skipNextSongStep();
         json_make_status_json();
@@ -128,6 +133,16 @@ void download_failed(const SongTicket& ticket, int status, const std::string& pa
     regionsErrorCheck(status, false);
     if (isImageFile(path)) {
         return;
+    }
+    if (isAwaitedSong(ticket) || by_hand(ticket)) {
+        std::string file = path.substr(path.rfind('/') + 1);
+        if (is_success_status(status)) {
+            log_warning("song %llu failed: its %s file cannot be used",
+                        static_cast<unsigned long long>(ticket.id), file.c_str());
+        } else {
+            log_warning("song %llu failed: download of its %s file, status %d",
+                        static_cast<unsigned long long>(ticket.id), file.c_str(), status);
+        }
     }
     cancel_files(ticket.id);
     if (isAwaitedSong(ticket)) {

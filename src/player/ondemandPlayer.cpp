@@ -1,5 +1,6 @@
 #include "player/ondemandPlayer.h"
 
+#include "base/log.h"
 #include "net/curl.h"
 #include "player/download.h"
 #include "player/playback.h"
@@ -82,6 +83,8 @@ void give_up() {
 // address): every other song would fail the same way, so the attempt ends
 // here with the reason.
 void end_attempt(const std::string& why) {
+    log_warning("song %llu failed: %s",
+                static_cast<unsigned long long>(getOndemandPlayManager().playSong.id), why.c_str());
     give_up();
     json_make_dlg_error("Error", why);
 }
@@ -310,6 +313,7 @@ void playSongCheck(int category, uint32_t index, uint64_t playlistID) {
             }
             // The queue drops each song that fails, so it always moves on.
             if (category != CATEGORY_QUEUE && !m_tried.insert(pm.playSongIndex).second) {
+                log_warning("play stopped: every song of the list failed");
                 give_up();
                 return;
             }

@@ -1,6 +1,7 @@
 #include "service/answer.h"
 
 #include "base/debug.h"
+#include "base/log.h"
 #include "common/str.h"
 #include "service/status.h"
 #include "state/service.h"
@@ -61,6 +62,11 @@ bool is_current(const Ticket& ticket, AnswerFn answer, uint64_t key, bool newest
     return current;
 }
 
+// The operation's words for the operator's log; a few handlers have none.
+const char* operation_words(const AnswerHandler& handler) {
+    return handler.operation != nullptr ? handler.operation : "a service request";
+}
+
 // False when the handler is done with the answer.
 bool read_answer(const AnswerHandler& handler, int status, const std::string& body, Self& answer,
                  bool streaming) {
@@ -75,6 +81,10 @@ bool read_answer(const AnswerHandler& handler, int status, const std::string& bo
     }
     if (handler.parse_debug != nullptr) {
         debug_printf("%s", handler.parse_debug);
+    }
+    // A failed status has its own line; an empty answer read as empty is none.
+    if (status != -1 && is_success_status(status) && handler.unreadable != Unreadable::ReadEmpty) {
+        log_warning("answer unreadable: %s, status %d", operation_words(handler), status);
     }
     switch (handler.unreadable) {
     case Unreadable::ShowLabel:
@@ -102,6 +112,13 @@ void handle_answer(const AnswerHandler& handler, int status, const std::string& 
     bool failed = handler.failure != Failure::Ignore && !is_success_status(status) && !taken;
     bool done = false;
     bool streaming = handler.stream != nullptr && !failed;
+    // Only the operation and the status: the request's address and fields
+    // may carry the account's secrets.
+    if (status == -1) {
+        log_warning("request failed: %s, no answer", operation_words(handler));
+    } else if (!is_success_status(status)) {
+        log_warning("request failed: %s, status %d", operation_words(handler), status);
+    }
     if (streaming) {
         handler.stream->begin();
     }

@@ -1,5 +1,6 @@
 #include "service/status.h"
 
+#include "base/log.h"
 #include "catalogue/playlists.h"
 #include "catalogue/presets.h"
 #include "catalogue/recommend.h"
@@ -48,10 +49,11 @@ bool is_local_prefix(const std::string& pfix) {
     return pfix == "d" || pfix == "l";
 }
 
-void switch_on() {
+void switch_on(const char* why) {
     if (get_status() != 0) {
         return;
     }
+    log_info("service switched on (%s)", why);
     service_set_on(true);
     answers_new_session();
     // A stop left pending by a refusal belongs to the service that was
@@ -67,9 +69,13 @@ void switch_on() {
     json_make_status_json();
 }
 
-void switch_off() {
+void switch_off(const char* why) {
     if (startup_step_ == STEP_DONE && get_status() == 0) {
         return;
+    }
+    // A chain cancelled before it switched on ends here too, but nothing was on.
+    if (get_status() != 0) {
+        log_info("service switched off (%s)", why);
     }
     // The session's work ends here: no request of it runs on, and no answer
     // of it can refill a file or speak to the control server afterwards.
@@ -98,14 +104,14 @@ void switch_off() {
 
 } // namespace
 
-void set_status(const char* value) {
+void set_status(const char* value, const char* why) {
     if (value == nullptr) {
         return;
     }
     if (str::iequals(value, "on")) {
-        switch_on();
+        switch_on(why);
     } else if (str::iequals(value, "off")) {
-        switch_off();
+        switch_off(why);
     }
 }
 
@@ -189,13 +195,13 @@ void initCallWebApi() {
     ChainRequests scope;
     if (isStopOndemand) {
         startup_step_ = STEP_DONE;
-        set_status("off");
+        set_status("off", "start cancelled");
         isStopOndemand = false;
     }
     switch (startup_step_) {
     case 0:
         startup_step_ = 1;
-        set_status("on");
+        set_status("on", "ondemandStart");
         initCallWebApi();
         return;
     case 1:
@@ -328,7 +334,7 @@ int regionsErrorCheck(int code, bool show) {
     if (code != 403) {
         return code;
     }
-    set_status("off");
+    set_status("off", "the service refused a request with 403");
     isStopOndemand = true;
     if (show) {
         json_make_dlg_error("Error", server_error_text(code, "Region Error"));

@@ -7,8 +7,9 @@
 #include <cstdint>
 #include <initializer_list>
 
-// "on" or "off" in any case; anything else does nothing.
-void set_status(const char* value);
+// "on" or "off" in any case; anything else does nothing. `why` goes into the
+// operator's log line of a switch.
+void set_status(const char* value, const char* why = "set_ondemand status");
 void setRcsOndemandNoSong();
 void setRcsModeNormal();
 void setOndemandCancel();

@@ -1,6 +1,7 @@
 #include "ui/json.h"
 
 #include "base/debug.h"
+#include "base/log.h"
 #include "common/fs.h"
 #include "common/paths.h"
 #include "common/str.h"
@@ -65,6 +66,7 @@ class Writer {
         std::string path = paths::at(paths::WWW_CTRL_DIR) + name;
         if (fs::write_file_atomic(path, text_) != 0) {
             debug_printf("json: cannot write %s\n", path.c_str());
+            log_error("cannot write %s", path.c_str());
         }
     }
 

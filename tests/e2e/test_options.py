@@ -61,11 +61,13 @@ def test_xml_option_without_text_ends_cleanly(ondemand):
     assert (done.returncode, done.stdout) == (0, b"")
 
 
-def test_unknown_option_starts_the_daemon_silently(control_server, start_daemon):
+def test_unknown_option_starts_the_daemon_without_the_debug_log(control_server, start_daemon):
     daemon = start_daemon("-q")
     assert control_server.wait_for_count(2) == REGISTRATION
+    daemon.wait_for_stderr("registered with the control server")
     assert daemon.alive()
-    assert daemon.stderr_text() == ""
+    # Only the operator's log, every line with its priority.
+    assert all(line.startswith("<6>") for line in daemon.stderr_text().splitlines())
 
 
 def test_debug_log_opens_with_the_version(linked_daemon):
