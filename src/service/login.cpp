@@ -160,8 +160,8 @@ void on_api_list(Self& answer, void*) {
 }
 
 // A refresh has no dialog to show: only a regional refusal acts.
-const AnswerHandler REFRESH_ANSWER = {
-    nullptr, nullptr, on_tokens, false, false, Unreadable::Ignore, Failure::RegionCheck};
+const AnswerHandler REFRESH_ANSWER = {nullptr, "login or token refresh", on_tokens,           false,
+                                      false,   Unreadable::Ignore,       Failure::RegionCheck};
 const AnswerHandler RELOGIN_ANSWER = {"re-login",
                                       "re-login",
                                       on_relogin,
