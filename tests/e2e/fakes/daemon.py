@@ -6,6 +6,7 @@ import shlex
 import signal
 import subprocess
 import threading
+import time
 
 from .timing import Recorder, scaled, wait_until
 
@@ -109,6 +110,20 @@ class Daemon(Recorder):
             fields = f.read().rsplit(")", 1)[1].split()
         # fields[0] is the state (field 3); utime and stime are fields 14 and 15.
         return int(fields[11]) + int(fields[12])
+
+    def settled_ticks(self, timeout=30.0):
+        """The CPU ticks once the daemon has finished what it was doing (its
+        ticks unchanged for half a second): under an emulator, the first run
+        of each code path costs time after the event that started it."""
+        deadline = time.monotonic() + timeout
+        ticks = self.cpu_ticks()
+        while time.monotonic() < deadline:
+            time.sleep(0.5)
+            now = self.cpu_ticks()
+            if now == ticks:
+                return now
+            ticks = now
+        return ticks
 
     def write_stdin(self, text):
         data = text.encode() if isinstance(text, str) else text
