@@ -23,6 +23,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
 
 from fakes import Daemon, DeviceRoot, FakeControlServer, FakeMusicService, wait_until  # noqa: E402
 from fakes.answers import FEATURES_OA, LOGIN_OK, items_answer, song_item  # noqa: E402
+from fakes.catalogue import gratis_answer, preset_entry  # noqa: E402
 from fakes.published import wait_for_file  # noqa: E402
 from fakes.songs import archive, midi_file, serve_song  # noqa: E402
 
@@ -231,6 +232,40 @@ def search_footprint(device, items):
     return cpu, peak, after, answer
 
 
+# The largest list answer the bounds allow: 64 gratis playlists sharing
+# 1,000 songs whose every text is at the 512-byte bound, of a character the
+# file doubles ("/" is published as "\/").
+LARGEST_TEXT = "/" * 512
+LARGEST_PLAYLISTS = 64
+LARGEST_SONGS = 1000
+
+
+def largest_item(number):
+    return song_item(number, **{key: LARGEST_TEXT for key in (
+        "title", "artist", "composer", "performer", "length", "genre", "rollform_type",
+        "ondemand_play")})
+
+
+def largest_list_footprint(device):
+    """Peak RSS above idle, the answer's size and the largest published
+    file, for the largest gratis answer."""
+    pid = device.daemon.pid
+    answer = gratis_answer([preset_entry(100 + n, LARGEST_TEXT) for n in range(LARGEST_PLAYLISTS)],
+                           [largest_item(n) for n in range(1, LARGEST_SONGS + 1)])
+    device.service.route("GET", "/cms/playlist/gratis", body=answer)
+    idle = proc_status(pid, "VmRSS")
+    reset_peak(pid)
+    device.control.send('<set_ondemand cmd="ondemandStart" pfix="d" id="4"/>')
+    last = f'"id":"{100 + LARGEST_PLAYLISTS - 1}"'
+    wait_for_file(device.root, "presetPlaylist", lambda text: last in text, timeout=60)
+    wait_until(lambda: not children(pid), timeout=10)
+    device.control.sync()
+    peak = proc_status(pid, "VmHWM") - idle
+    ctrl = device.root.ctrl_dir
+    largest = max(os.path.getsize(os.path.join(ctrl, name)) for name in os.listdir(ctrl))
+    return peak, len(answer.encode()), largest
+
+
 def idle_cpu(device, seconds):
     pid = device.daemon.pid
     cpu = cpu_seconds(pid)
@@ -262,6 +297,7 @@ def main():
         cpu, peak, after, answer = search_footprint(device, 10000)
         median, p99 = queue_latency(device, 50 if quick else 1000)
         idle = idle_cpu(device, 2 if quick else 30)
+        list_peak, list_answer, list_file = largest_list_footprint(device)
     finally:
         device.close()
     device = Device(binary)
@@ -286,6 +322,10 @@ def main():
              ("answer size, 10,000 items", mib(answer), ""),
              ("peak RSS above idle, 10,000-item search", mib(peak), mib(2 * 2**20 + 3 * answer)),
              ("RSS after it, above idle", mib(after), "<= 2.00 MiB"),
+             (f"largest list answer ({LARGEST_PLAYLISTS} gratis playlists x {LARGEST_SONGS:,} "
+              "songs, texts at 512 B)", mib(list_answer), ""),
+             ("peak RSS above idle, that answer", mib(list_peak), ""),
+             ("largest published file after it", mib(list_file), "<= 2.00 MiB (< 8 MiB)"),
              ("queue move to renamed file, median", f"{median * 1e3:.3f} ms", ""),
              ("queue move to renamed file, 99th percentile", f"{p99 * 1e3:.3f} ms", ""),
              (f"idle CPU over {2 if quick else 30} s", f"{idle * 1e3:.1f} ms", "0"),

@@ -137,6 +137,23 @@ bool parse_number(const char* text, unsigned long long max, unsigned long long& 
     return true;
 }
 
+void cut_utf8(std::string& s, size_t max) {
+    if (s.size() <= max) {
+        return;
+    }
+    size_t end = max;
+    // Continuation bytes are 10xxxxxx: back up to the lead byte, at most
+    // three bytes, as a character has at most four (past that the text is
+    // not UTF-8 and is cut where it stands).
+    while (end > 0 && max - end < 3 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    if ((static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) {
+        end = max;
+    }
+    s.resize(end);
+}
+
 } // namespace str
 
 char xtoc(unsigned char v) {

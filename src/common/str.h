@@ -31,6 +31,10 @@ void split(std::string s, std::vector<std::string>& out, const std::string& sep)
 // unchanged.
 std::string xml_attribute(const std::string& text);
 
+// Cuts `s` to at most `max` bytes, at the start of a UTF-8 character, so
+// that no character is left in halves.
+void cut_utf8(std::string& s, size_t max);
+
 // Case-insensitive comparison of two ASCII texts.
 bool iequals(const std::string& a, const std::string& b);
 

@@ -205,7 +205,7 @@ bool ondemandGetList(int category, uint32_t index, uint64_t playlistID, std::vec
         break;
     case CATEGORY_PRESET: {
         auto it = presetSongs_get().find(playlistID);
-        list = it != presetSongs_get().end() ? &it->second : &none;
+        list = it != presetSongs_get().end() && it->second != nullptr ? it->second.get() : &none;
         break;
     }
     case CATEGORY_RECOMMEND:

@@ -3,7 +3,7 @@
 namespace {
 
 std::vector<Playlist> presetlist_;
-std::map<uint64_t, std::vector<Song>> presetIdToSongs_;
+std::map<uint64_t, SharedSongs> presetIdToSongs_;
 
 } // namespace
 
@@ -22,23 +22,23 @@ int presetlist_set_songs(uint64_t id, const Self& answer) {
     if (presetlist_get_from_id(id) == presetlist_.end()) {
         return -1;
     }
-    read_list(answer, PLAYLIST_SONGS_RULE, presetIdToSongs_[id]);
+    std::vector<Song> songs;
+    read_list(answer, PLAYLIST_SONGS_RULE, songs);
+    presetIdToSongs_[id] = share_songs(std::move(songs));
     return 0;
 }
 
 void gratislist_set_list(const Self& answer) {
     read_list(answer, GRATIS_PLAYLIST_RULE, presetlist_);
-    if (presetlist_.size() > GRATIS_PLAYLIST_MAX) {
-        presetlist_.resize(GRATIS_PLAYLIST_MAX);
-    }
     if (presetlist_.empty()) {
         return;
     }
     std::vector<Song> songs;
     read_list(answer, PLAYLIST_SONGS_RULE, songs);
+    SharedSongs shared = share_songs(std::move(songs));
     // Songs stored for preset playlists fetched earlier stay in the map.
     for (const Playlist& playlist : presetlist_) {
-        presetIdToSongs_[playlist.id] = songs;
+        presetIdToSongs_[playlist.id] = shared;
     }
 }
 
@@ -46,7 +46,7 @@ std::vector<Playlist>& presetlists_get() {
     return presetlist_;
 }
 
-std::map<uint64_t, std::vector<Song>>& presetSongs_get() {
+std::map<uint64_t, SharedSongs>& presetSongs_get() {
     return presetIdToSongs_;
 }
 

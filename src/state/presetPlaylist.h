@@ -8,11 +8,6 @@
 #include <map>
 #include <vector>
 
-// The gratis answer's songs are stored once for every gratis playlist, so
-// the copies grow with the product of the two counts; playlists past this
-// many are left out.
-constexpr size_t GRATIS_PLAYLIST_MAX = 32;
-
 // Replaces the preset playlists with those of the answer; songs stored
 // earlier are kept for the playlists that are still listed.
 void presetlist_set_list(const Self& answer);
@@ -20,11 +15,11 @@ void presetlist_set_list(const Self& answer);
 // nothing changes, when no such playlist is listed.
 int presetlist_set_songs(uint64_t id, const Self& answer);
 // Replaces the list with the gratis playlists, each holding every item of
-// the answer.
+// the answer: one list of songs, shared by all of them.
 void gratislist_set_list(const Self& answer);
 
 std::vector<Playlist>& presetlists_get();
-std::map<uint64_t, std::vector<Song>>& presetSongs_get();
+std::map<uint64_t, SharedSongs>& presetSongs_get();
 std::vector<Playlist>::iterator presetlist_get_from_id(uint64_t id);
 void presetPlaylists_dump();
 void init_presetPlaylist();

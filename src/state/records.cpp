@@ -1,6 +1,7 @@
 #include "state/records.h"
 
 #include "base/debug.h"
+#include "common/str.h"
 
 #include <cerrno>
 #include <climits>
@@ -54,6 +55,16 @@ uint64_t attr_song_id(const Self& element, const char* name) {
     return attr_id(element, name);
 }
 
+std::string record_text(const Self& element, const char* name) {
+    std::string text = attr_text(element, name);
+    str::cut_utf8(text, deployment::MAX_TEXT_BYTES);
+    return text;
+}
+
+SharedSongs share_songs(std::vector<Song> songs) {
+    return std::make_shared<const std::vector<Song>>(std::move(songs));
+}
+
 bool has_attributes(const Self& element, const std::vector<const char*>& names) {
     for (const char* name : names) {
         if (element.attributes.find(name) == element.attributes.end()) {
@@ -67,14 +78,14 @@ Song song_from(const Self& item) {
     Song song;
     song.id = attr_song_id(item, "id");
     song.display_order = static_cast<uint32_t>(attr_int(item, "display_order"));
-    song.title = attr_text(item, "title");
-    song.artist = attr_text(item, "artist");
-    song.composer = attr_text(item, "composer");
-    song.performer = attr_text(item, "performer");
-    song.length = attr_text(item, "length");
-    song.genre = attr_text(item, "genre");
-    song.rollform_type = attr_text(item, "rollform_type");
-    song.isPlayOk = attr_text(item, "ondemand_play");
+    song.title = record_text(item, "title");
+    song.artist = record_text(item, "artist");
+    song.composer = record_text(item, "composer");
+    song.performer = record_text(item, "performer");
+    song.length = record_text(item, "length");
+    song.genre = record_text(item, "genre");
+    song.rollform_type = record_text(item, "rollform_type");
+    song.isPlayOk = record_text(item, "ondemand_play");
     return song;
 }
 
@@ -94,8 +105,8 @@ namespace {
 Playlist service_playlist_from(const Self& element) {
     Playlist playlist;
     playlist.id = attr_id(element, "id");
-    playlist.name = attr_text(element, "name");
-    playlist.modified_at = attr_text(element, "modified_at");
+    playlist.name = record_text(element, "name");
+    playlist.modified_at = record_text(element, "modified_at");
     return playlist;
 }
 
@@ -120,14 +131,14 @@ namespace {
 Playlist recommend_playlist_from(const Self& element) {
     Playlist playlist;
     playlist.id = attr_id(element, "genre_id");
-    playlist.name = attr_text(element, "title");
+    playlist.name = record_text(element, "title");
     return playlist;
 }
 
 Genre genre_from(const Self& element) {
     Genre genre;
     genre.id = attr_id(element, "id");
-    genre.name = attr_text(element, "name");
+    genre.name = record_text(element, "name");
     genre.sort = static_cast<uint32_t>(attr_int(element, "sort"));
     return genre;
 }

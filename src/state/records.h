@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -34,6 +35,11 @@ struct Playlist {
     uint32_t sort = 0;
 };
 
+// Songs that several playlists show (every gratis playlist shows all the
+// songs of its answer): held once, and replaced, never changed, once filled.
+using SharedSongs = std::shared_ptr<const std::vector<Song>>;
+SharedSongs share_songs(std::vector<Song> songs);
+
 struct Genre {
     uint64_t id = 0;
     std::string name;
@@ -49,6 +55,9 @@ uint64_t attr_id(const Self& element, const char* name);
 // Song ids are unsigned 32-bit values for the service: read whole up to
 // 4294967295, so that no two are clamped onto one; other text as attr_id.
 uint64_t attr_song_id(const Self& element, const char* name);
+// A record's text (a title, a name): the attribute's text cut to the
+// deployment's text bound at a character boundary.
+std::string record_text(const Self& element, const char* name);
 bool has_attributes(const Self& element, const std::vector<const char*>& names);
 
 // A song read from the attributes of one "item" element.

@@ -1,5 +1,7 @@
 #include "ui/dialog.h"
 
+#include "common/deployment.h"
+#include "common/str.h"
 #include "ui/json.h"
 
 namespace {
@@ -50,11 +52,17 @@ void json_make_dlg_error(std::string title, std::string message) {
 }
 
 void json_make_dlg_error(std::string title, std::string message, const Self& answer) {
-    self_foreach(answer, [&message](const Self& node) {
+    // The service's words are shown as they come, but no more of them than a
+    // dialog can show: each message cut to a record's text bound, and no
+    // message after the first that reaches four times that.
+    const size_t most = message.size() + 4 * deployment::MAX_TEXT_BYTES;
+    self_foreach(answer, [&message, most](const Self& node) {
         if (node.name == "message" && !node.contents.empty()) {
-            message += "\n[ " + node.contents + " ]";
+            std::string words = node.contents;
+            str::cut_utf8(words, deployment::MAX_TEXT_BYTES);
+            message += "\n[ " + words + " ]";
         }
-        return 0;
+        return message.size() < most ? 0 : 1;
     });
     json_make_dlg_error(std::move(title), std::move(message));
 }

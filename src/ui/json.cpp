@@ -2,6 +2,7 @@
 
 #include "base/debug.h"
 #include "base/log.h"
+#include "common/deployment.h"
 #include "common/fs.h"
 #include "common/paths.h"
 #include "common/str.h"
@@ -35,6 +36,11 @@ constexpr const char* PLAYMANAGER_FILE = "ondemand_playmanager.json";
 // The web interface lists at most this many songs of a search.
 constexpr size_t MAX_PUBLISHED_SONGS = 200;
 
+// A file's entries stop short of its bound, with room for what closes it.
+constexpr size_t FILE_LIMIT = size_t{deployment::MAX_PUBLISHED_KB} * 1024 - 64;
+// Songs stop at three quarters of it, so the heads of later playlists show.
+constexpr size_t SONGS_LIMIT = FILE_LIMIT / 4 * 3;
+
 // Builds the one-line text of a file. Separators are added where a value
 // follows another, so layouts read as their sequence of keys.
 class Writer {
@@ -61,8 +67,29 @@ class Writer {
     }
     Writer& flag(const char* key, bool value) { return start(key).put(value ? "true" : "false"); }
 
+    // One entry of a list, written by `write`, kept only if the file stays
+    // within `limit`. Once one is left out, so is every later entry under
+    // the same or a smaller limit: a list is cut, not thinned. Entries left
+    // out are counted for the publish line.
+    template <typename Write> void entry(size_t limit, Write write) {
+        if (limit > reached_) {
+            size_t at = text_.size();
+            write();
+            if (text_.size() <= limit) {
+                return;
+            }
+            text_.resize(at); // its separator goes with it
+            reached_ = limit;
+        }
+        ++left_out_;
+    }
+
     // The published file keeps its previous contents when this fails.
     void publish(const char* name) const {
+        if (left_out_ > 0) {
+            debug_printf("json: %s: %zu entries beyond %u KiB left out\n", name, left_out_,
+                         deployment::MAX_PUBLISHED_KB);
+        }
         std::string path = paths::at(paths::WWW_CTRL_DIR) + name;
         if (fs::write_file_atomic(path, text_) != 0) {
             debug_printf("json: cannot write %s\n", path.c_str());
@@ -88,6 +115,8 @@ class Writer {
     }
 
     std::string text_;
+    size_t reached_ = 0; // the largest limit an entry has passed
+    size_t left_out_ = 0;
 };
 
 unsigned long long id_of(uint64_t id) {
@@ -126,26 +155,36 @@ void add_listed_song(Writer& w, const Song& s, bool queue_entry) {
 void add_songs(Writer& w, const std::vector<Song>& songs) {
     w.array("songs");
     for (const Song& song : songs) {
-        add_listed_song(w, song, false);
+        w.entry(SONGS_LIMIT, [&] { add_listed_song(w, song, false); });
     }
     w.end_array();
 }
 
 const std::vector<Song> NO_SONGS;
 
+const std::vector<Song>& songs_of(const std::vector<Song>& songs) {
+    return songs;
+}
+const std::vector<Song>& songs_of(const SharedSongs& songs) {
+    return songs != nullptr ? *songs : NO_SONGS;
+}
+
+template <typename SongsOf>
 void write_playlists(const char* file, const std::vector<Playlist>& playlists,
-                     const std::map<uint64_t, std::vector<Song>>& songs) {
+                     const std::map<uint64_t, SongsOf>& songs) {
     Writer w;
     w.open().quoted_time("updatetime", get_systime()).array("playlists");
     for (const Playlist& p : playlists) {
-        w.open()
-            .quoted("id", id_of(p.id))
-            .text("name", p.name)
-            .text("modified_at", p.modified_at)
-            .quoted("sort", p.sort);
-        auto it = songs.find(p.id);
-        add_songs(w, it != songs.end() ? it->second : NO_SONGS);
-        w.close();
+        w.entry(FILE_LIMIT, [&] {
+            w.open()
+                .quoted("id", id_of(p.id))
+                .text("name", p.name)
+                .text("modified_at", p.modified_at)
+                .quoted("sort", p.sort);
+            auto it = songs.find(p.id);
+            add_songs(w, it != songs.end() ? songs_of(it->second) : NO_SONGS);
+            w.close();
+        });
     }
     w.end_array().close().publish(file);
 }
@@ -227,7 +266,9 @@ void json_make_status_json() {
         .flag("isOriginalArtist", isOriginalArtist())
         .array("genres");
     for (const Genre& g : getGenres()) {
-        w.open().quoted("id", id_of(g.id)).text("name", g.name).quoted("sort", g.sort).close();
+        w.entry(FILE_LIMIT, [&] {
+            w.open().quoted("id", id_of(g.id)).text("name", g.name).quoted("sort", g.sort).close();
+        });
     }
     w.end_array().number("download", webapi_num()).close().publish(STATUS_FILE);
 }
@@ -257,12 +298,14 @@ void json_make_songlist_json() {
     w.open().quoted_time("updatetime", get_systime()).array("songs");
     for (size_t i = 0; i < count; ++i) {
         const Song s = songs.at(i);
-        w.open().quoted("id", id_of(s.id)).quoted("display_order", s.display_order);
-        add_credits(w, s)
-            .text("rollform_type", s.rollform_type)
-            .text("isPlayOk", s.isPlayOk)
-            .flag("checked", false)
-            .close();
+        w.entry(SONGS_LIMIT, [&] {
+            w.open().quoted("id", id_of(s.id)).quoted("display_order", s.display_order);
+            add_credits(w, s)
+                .text("rollform_type", s.rollform_type)
+                .text("isPlayOk", s.isPlayOk)
+                .flag("checked", false)
+                .close();
+        });
     }
     w.end_array().close().publish(SONG_FILE);
 }
@@ -271,7 +314,7 @@ void json_make_queuelist_json() {
     Writer w;
     w.open().quoted_time("updatetime", get_systime()).array("songs");
     for (const Song& s : queuelist_get()) {
-        add_listed_song(w, s, true);
+        w.entry(SONGS_LIMIT, [&] { add_listed_song(w, s, true); });
     }
     w.end_array().close().publish(QUEUE_FILE);
 }
@@ -288,9 +331,11 @@ void json_make_recommendPlaylist_json() {
     Writer w;
     w.open().quoted_time("updatetime", get_systime()).array("playlists");
     for (const Playlist& p : recommendPlaylists_get()) {
-        w.open().quoted("id", id_of(p.id)).text("name", p.name).quoted("sort", p.sort);
-        add_songs(w, p.songs);
-        w.close();
+        w.entry(FILE_LIMIT, [&] {
+            w.open().quoted("id", id_of(p.id)).text("name", p.name).quoted("sort", p.sort);
+            add_songs(w, p.songs);
+            w.close();
+        });
     }
     w.end_array().close().publish(RECOMMEND_FILE);
 }

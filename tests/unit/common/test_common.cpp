@@ -69,6 +69,27 @@ TEST(Str, NumbersAreReadOnlyWhenWhole) {
     EXPECT_EQ(n, 7u);
 }
 
+TEST(Str, TextsAreCutAtACharacterBoundary) {
+    const struct {
+        const char* text;
+        size_t max;
+        const char* cut;
+    } cases[] = {
+        {"short", 8, "short"},
+        {"abcdef", 4, "abcd"},
+        {"ab\xC3\xA9", 3, "ab"},                      // a two-byte character is not halved
+        {"a\xE2\x82\xAC", 3, "a"},                    // nor a three-byte one
+        {"\xF0\x9F\x8E\xB9x", 4, "\xF0\x9F\x8E\xB9"}, // a whole four-byte one stays
+        {"\x80\x80\x80\x80\x80\x80", 5,
+         "\x80\x80\x80\x80\x80"}, // no lead byte: cut where it stands
+    };
+    for (const auto& c : cases) {
+        std::string s = c.text;
+        str::cut_utf8(s, c.max);
+        EXPECT_EQ(s, c.cut) << c.text;
+    }
+}
+
 TEST(Str, CaseAndHexHelpers) {
     std::string s = "MiXeD-09";
     str::tolower(s);

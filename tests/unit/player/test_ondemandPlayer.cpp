@@ -243,7 +243,7 @@ TEST_F(Player, AFailingNextSongIsSkippedAndThePlaySongStillLoads) {
 }
 
 TEST_F(Player, ChoosingFromPlaylistsFollowsTheRepeatType) {
-    presetSongs_get()[7] = {song(1, 0), song(2, 1), song(3, 2)};
+    presetSongs_get()[7] = share_songs({song(1, 0), song(2, 1), song(3, 2)});
     struct {
         int repeat;
         uint64_t next;
@@ -285,7 +285,7 @@ TEST_F(Player, ChoosingFromPlaylistsFollowsTheRepeatType) {
 }
 
 TEST_F(Player, BackRestartsLateInASongAndMovesBackEarly) {
-    presetSongs_get()[7] = {song(1, 0), song(2, 1), song(3, 2)};
+    presetSongs_get()[7] = share_songs({song(1, 0), song(2, 1), song(3, 2)});
     ondemandPlaySong(CATEGORY_PRESET, 1, 7);
     fetch(2);
     fetch(3);
