@@ -27,8 +27,7 @@ using Handler = void (*)(Args);
 struct Command {
     const char* cmd;
     std::vector<const char*> attributes;
-    // Null while the command's handler has not landed: it is recognised and
-    // does nothing.
+    // A command accepted and deliberately ignored has `ignore`.
     Handler handler;
 };
 
@@ -129,9 +128,7 @@ void dispatch_command(const xml_element* element, const char* cmd) {
             args.push_back(xml_attr(element, name));
         }
         args.push_back(nullptr);
-        if (command.handler != nullptr) {
-            command.handler(args.data());
-        }
+        command.handler(args.data());
         return;
     }
 }
