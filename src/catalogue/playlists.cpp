@@ -163,31 +163,54 @@ void on_song_failed(void* user) {
     song_answered(user, false);
 }
 
-const AnswerHandler ALL_PLAYLISTS_ANSWER = {"all user Playlist", "all user Playlist",
-                                            on_all_playlists};
+constexpr AnswerHandler ALL_PLAYLISTS_ANSWER = AnswerHandler()
+                                                   .with_parse_label("all user Playlist")
+                                                   .with_operation("all user Playlist")
+                                                   .with_success(on_all_playlists);
 // An unreadable answer shows nothing; a refused one (400) still holds the
 // playlist's songs as the service has them.
-const AnswerHandler PLAYLIST_ANSWER = {nullptr, "get user playlist", on_playlist_songs, true,
-                                       true,    Unreadable::Ignore,  Failure::Dialog,   nullptr,
-                                       400};
-const AnswerHandler CREATE_ANSWER = {"create user playlist", "create user playlist", on_edited,
-                                     false, true};
-const AnswerHandler DELETE_ANSWER = {"delete user playlist", "delete user playlist", on_deleted,
-                                     false, true};
-const AnswerHandler UPDATE_ANSWER = {
-    "update user playlist", "update user playlist", on_updated, false, true,
-    Unreadable::ShowLabel,  Failure::Dialog,        nullptr,    0,     on_update_failed};
-const AnswerHandler ADD_SONG_ANSWER = {
-    "add user playlist",   "add user playlist", on_song_added, false, false,
-    Unreadable::ShowLabel, Failure::Dialog,     nullptr,       0,     on_song_failed};
+constexpr AnswerHandler PLAYLIST_ANSWER = AnswerHandler()
+                                              .with_operation("get user playlist")
+                                              .with_success(on_playlist_songs)
+                                              .with_hides_wait_dialog(true)
+                                              .with_publishes_status(true)
+                                              .with_unreadable(Unreadable::Ignore)
+                                              .with_taken_failure(400);
+constexpr AnswerHandler CREATE_ANSWER = AnswerHandler()
+                                            .with_parse_label("create user playlist")
+                                            .with_operation("create user playlist")
+                                            .with_success(on_edited)
+                                            .with_publishes_status(true);
+constexpr AnswerHandler DELETE_ANSWER = AnswerHandler()
+                                            .with_parse_label("delete user playlist")
+                                            .with_operation("delete user playlist")
+                                            .with_success(on_deleted)
+                                            .with_publishes_status(true);
+constexpr AnswerHandler UPDATE_ANSWER = AnswerHandler()
+                                            .with_parse_label("update user playlist")
+                                            .with_operation("update user playlist")
+                                            .with_success(on_updated)
+                                            .with_publishes_status(true)
+                                            .with_failed(on_update_failed);
+constexpr AnswerHandler ADD_SONG_ANSWER = AnswerHandler()
+                                              .with_parse_label("add user playlist")
+                                              .with_operation("add user playlist")
+                                              .with_success(on_song_added)
+                                              .with_failed(on_song_failed);
 
 // The list is fetched in the start-up chain too: a request that cannot be
 // sent stops the chain under this error rather than under its wait dialog.
-const RequestStarter ALL_PLAYLISTS_REQUEST = {true, nullptr, "all user Playlist", false, true};
-const RequestStarter PLAYLIST_REQUEST = {true, DLG_MSG_CONNECTING, "get user playlist", false,
-                                         true};
-const RequestStarter ADD_PREPARE_REQUEST = {true, DLG_MSG_ADD_PL, "get user playlist", false, true};
-const RequestStarter ADD_SONG_REQUEST = {true, nullptr, "add user playlist", false};
+constexpr RequestStarter ALL_PLAYLISTS_REQUEST =
+    RequestStarter().with_unsent_label("all user Playlist").with_newest_only(true);
+constexpr RequestStarter PLAYLIST_REQUEST = RequestStarter()
+                                                .with_wait_message(DLG_MSG_CONNECTING)
+                                                .with_unsent_label("get user playlist")
+                                                .with_newest_only(true);
+constexpr RequestStarter ADD_PREPARE_REQUEST = RequestStarter()
+                                                   .with_wait_message(DLG_MSG_ADD_PL)
+                                                   .with_unsent_label("get user playlist")
+                                                   .with_newest_only(true);
+constexpr RequestStarter ADD_SONG_REQUEST = RequestStarter().with_unsent_label("add user playlist");
 
 // The dialog of an update, by what the interface says it changes.
 const char* update_message(const char* ctrl) {

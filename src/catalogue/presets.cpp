@@ -33,18 +33,30 @@ void on_gratis(Self& answer, void*) {
     continue_startup_chain({STARTUP_DONE});
 }
 
-const AnswerHandler PRESET_SONGS_ANSWER = {"get preset playlist", "get preset playlist",
-                                           on_preset_songs, true};
-const AnswerHandler ALL_PRESETS_ANSWER = {"get all preset playlist", "get all preset playlist",
-                                          on_all_presets};
-const AnswerHandler GRATIS_ANSWER = {"get gratis playlist", "gratis playlist", on_gratis};
+constexpr AnswerHandler PRESET_SONGS_ANSWER = AnswerHandler()
+                                                  .with_parse_label("get preset playlist")
+                                                  .with_operation("get preset playlist")
+                                                  .with_success(on_preset_songs)
+                                                  .with_hides_wait_dialog(true);
+constexpr AnswerHandler ALL_PRESETS_ANSWER = AnswerHandler()
+                                                 .with_parse_label("get all preset playlist")
+                                                 .with_operation("get all preset playlist")
+                                                 .with_success(on_all_presets);
+constexpr AnswerHandler GRATIS_ANSWER = AnswerHandler()
+                                            .with_parse_label("get gratis playlist")
+                                            .with_operation("gratis playlist")
+                                            .with_success(on_gratis);
 
-const RequestStarter PRESET_SONGS_REQUEST = {true, DLG_MSG_CONNECTING, "get preset playlist", false,
-                                             true};
+constexpr RequestStarter PRESET_SONGS_REQUEST = RequestStarter()
+                                                    .with_wait_message(DLG_MSG_CONNECTING)
+                                                    .with_unsent_label("get preset playlist")
+                                                    .with_newest_only(true);
 // Steps of the start-up chain: a request that cannot be sent replaces the
 // chain's wait dialog, which no answer would close.
-const RequestStarter ALL_PRESETS_REQUEST = {true, nullptr, "get all preset playlist", false, true};
-const RequestStarter GRATIS_REQUEST = {true, nullptr, "get gratis playlist", false, true};
+constexpr RequestStarter ALL_PRESETS_REQUEST =
+    RequestStarter().with_unsent_label("get all preset playlist").with_newest_only(true);
+constexpr RequestStarter GRATIS_REQUEST =
+    RequestStarter().with_unsent_label("get gratis playlist").with_newest_only(true);
 
 } // namespace
 

@@ -32,20 +32,41 @@ void on_genres(Self& answer, void*) {
     continue_startup_chain({STARTUP_AFTER_GENRES});
 }
 
-const AnswerHandler RECOMMEND_PLAYLISTS_ANSWER = {"recommend Playlist", "recommend Playlist",
-                                                  on_recommend_playlists};
-const AnswerHandler RECOMMEND_ANSWER = {"recommend", "recommend", on_recommend, true};
-const AnswerHandler HISTORY_ANSWER = {"recent", "recent", on_history, true};
-const AnswerHandler GENRES_ANSWER = {"Genre error", "genres", on_genres, false, true};
+constexpr AnswerHandler RECOMMEND_PLAYLISTS_ANSWER = AnswerHandler()
+                                                         .with_parse_label("recommend Playlist")
+                                                         .with_operation("recommend Playlist")
+                                                         .with_success(on_recommend_playlists);
+constexpr AnswerHandler RECOMMEND_ANSWER = AnswerHandler()
+                                               .with_parse_label("recommend")
+                                               .with_operation("recommend")
+                                               .with_success(on_recommend)
+                                               .with_hides_wait_dialog(true);
+constexpr AnswerHandler HISTORY_ANSWER = AnswerHandler()
+                                             .with_parse_label("recent")
+                                             .with_operation("recent")
+                                             .with_success(on_history)
+                                             .with_hides_wait_dialog(true);
+constexpr AnswerHandler GENRES_ANSWER = AnswerHandler()
+                                            .with_parse_label("Genre error")
+                                            .with_operation("genres")
+                                            .with_success(on_genres)
+                                            .with_publishes_status(true);
 
 // The recommended playlists and the genres are also steps of the start-up
 // chain: a request that cannot be sent replaces the chain's wait dialog,
 // which no answer would close.
-const RequestStarter RECOMMEND_PLAYLISTS_REQUEST = {true, nullptr, "recommend Playlist", false,
-                                                    true};
-const RequestStarter RECOMMEND_REQUEST = {true, DLG_MSG_CONNECTING, "recommend", false, true};
-const RequestStarter HISTORY_REQUEST = {true, DLG_MSG_CONNECTING, "recent", false, true};
-const RequestStarter GENRES_REQUEST = {true, nullptr, "Genre error", false, true};
+constexpr RequestStarter RECOMMEND_PLAYLISTS_REQUEST =
+    RequestStarter().with_unsent_label("recommend Playlist").with_newest_only(true);
+constexpr RequestStarter RECOMMEND_REQUEST = RequestStarter()
+                                                 .with_wait_message(DLG_MSG_CONNECTING)
+                                                 .with_unsent_label("recommend")
+                                                 .with_newest_only(true);
+constexpr RequestStarter HISTORY_REQUEST = RequestStarter()
+                                               .with_wait_message(DLG_MSG_CONNECTING)
+                                               .with_unsent_label("recent")
+                                               .with_newest_only(true);
+constexpr RequestStarter GENRES_REQUEST =
+    RequestStarter().with_unsent_label("Genre error").with_newest_only(true);
 
 } // namespace
 

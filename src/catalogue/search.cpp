@@ -20,11 +20,20 @@ void on_search(Self&, void* by_genre) {
 
 const AnswerStream SEARCH_SONGS = {songlist_stream_begin, songlist_stream_visit,
                                    songlist_stream_discard};
-// The status file's request count goes down with the answer.
-const AnswerHandler SEARCH_ANSWER = {
-    "search",        "search", on_search, true,    true,         Unreadable::ShowLabel,
-    Failure::Dialog, nullptr,  0,         nullptr, &SEARCH_SONGS};
-const RequestStarter SEARCH_REQUEST = {true, DLG_MSG_CONNECTING, "search", true, true};
+// The status file's request count goes down with the answer. The answer
+// streams: its songs become records while it is parsed.
+constexpr AnswerHandler SEARCH_ANSWER = AnswerHandler()
+                                            .with_parse_label("search")
+                                            .with_operation("search")
+                                            .with_success(on_search)
+                                            .with_hides_wait_dialog(true)
+                                            .with_publishes_status(true)
+                                            .with_stream(&SEARCH_SONGS);
+constexpr RequestStarter SEARCH_REQUEST = RequestStarter()
+                                              .with_wait_message(DLG_MSG_CONNECTING)
+                                              .with_unsent_label("search")
+                                              .with_publishes_status(true)
+                                              .with_newest_only(true);
 
 } // namespace
 

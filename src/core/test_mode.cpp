@@ -41,12 +41,18 @@ void on_get_url(Self& answer, void*) {
 
 // The console dumps what it gets and looks at no status; an unreadable
 // answer shows only the parser's own line.
-const AnswerHandler LOGIN_ANSWER = {
-    nullptr, nullptr, on_login, false, false, Unreadable::Ignore, Failure::Ignore};
-const AnswerHandler SEARCH_ANSWER = {
-    nullptr, nullptr, on_search, false, false, Unreadable::Ignore, Failure::Ignore};
-const AnswerHandler GET_URL_ANSWER = {
-    nullptr, nullptr, on_get_url, false, false, Unreadable::Ignore, Failure::Ignore};
+constexpr AnswerHandler LOGIN_ANSWER = AnswerHandler()
+                                           .with_success(on_login)
+                                           .with_unreadable(Unreadable::Ignore)
+                                           .with_failure(Failure::Ignore);
+constexpr AnswerHandler SEARCH_ANSWER = AnswerHandler()
+                                            .with_success(on_search)
+                                            .with_unreadable(Unreadable::Ignore)
+                                            .with_failure(Failure::Ignore);
+constexpr AnswerHandler GET_URL_ANSWER = AnswerHandler()
+                                             .with_success(on_get_url)
+                                             .with_unreadable(Unreadable::Ignore)
+                                             .with_failure(Failure::Ignore);
 
 void login_callback(int status, const std::string& body, void* user) {
     handle_answer(LOGIN_ANSWER, status, body, user);

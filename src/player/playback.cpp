@@ -41,8 +41,10 @@ void on_play(Self&, void*) {
 }
 
 // Only the status counts: a play event taken with an empty body is taken.
-const AnswerHandler PLAY_ANSWER = {
-    nullptr, nullptr, on_play, false, false, Unreadable::ReadEmpty, Failure::RegionCheck};
+constexpr AnswerHandler PLAY_ANSWER = AnswerHandler()
+                                          .with_success(on_play)
+                                          .with_unreadable(Unreadable::ReadEmpty)
+                                          .with_failure(Failure::RegionCheck);
 
 } // namespace
 

@@ -48,11 +48,16 @@ struct AnswerStream {
     void (*discard)();
 };
 
+// A row names only what differs from these defaults, e.g.
+//   AnswerHandler().with_parse_label("recent").with_operation("recent")
+//       .with_success(on_history).with_hides_wait_dialog(true)
 struct AnswerHandler {
-    const char* parse_label;
+    // The error dialog's text for an answer that cannot be read; needed by
+    // Unreadable::ShowLabel and ShowLabelOrStatus.
+    const char* parse_label = nullptr;
     // The words of "server([status]: words)".
-    const char* operation;
-    void (*success)(Self& answer, void* user);
+    const char* operation = nullptr;
+    void (*success)(Self& answer, void* user) = nullptr;
     // The wait dialog is cleared after the success action.
     bool hides_wait_dialog = false;
     // The status file is rewritten whatever the answer was.
@@ -68,25 +73,113 @@ struct AnswerHandler {
     // Runs after a failed or unreadable answer has been reported, e.g. to
     // drop the rest of a chain of requests that goes on only after success.
     void (*failed)(void* user) = nullptr;
+    // The answer streams: its list is read while it is parsed.
     const AnswerStream* stream = nullptr;
+    // Each returns a copy with one field set, so that a row reads as the
+    // list of what it changes.
+    constexpr AnswerHandler with_parse_label(const char* value) const {
+        AnswerHandler row = *this;
+        row.parse_label = value;
+        return row;
+    }
+    constexpr AnswerHandler with_operation(const char* value) const {
+        AnswerHandler row = *this;
+        row.operation = value;
+        return row;
+    }
+    constexpr AnswerHandler with_success(void (*value)(Self&, void*)) const {
+        AnswerHandler row = *this;
+        row.success = value;
+        return row;
+    }
+    constexpr AnswerHandler with_hides_wait_dialog(bool value) const {
+        AnswerHandler row = *this;
+        row.hides_wait_dialog = value;
+        return row;
+    }
+    constexpr AnswerHandler with_publishes_status(bool value) const {
+        AnswerHandler row = *this;
+        row.publishes_status = value;
+        return row;
+    }
+    constexpr AnswerHandler with_unreadable(Unreadable value) const {
+        AnswerHandler row = *this;
+        row.unreadable = value;
+        return row;
+    }
+    constexpr AnswerHandler with_failure(Failure value) const {
+        AnswerHandler row = *this;
+        row.failure = value;
+        return row;
+    }
+    constexpr AnswerHandler with_parse_debug(const char* value) const {
+        AnswerHandler row = *this;
+        row.parse_debug = value;
+        return row;
+    }
+    constexpr AnswerHandler with_taken_failure(int value) const {
+        AnswerHandler row = *this;
+        row.taken_failure = value;
+        return row;
+    }
+    constexpr AnswerHandler with_failed(void (*value)(void*)) const {
+        AnswerHandler row = *this;
+        row.failed = value;
+        return row;
+    }
+    constexpr AnswerHandler with_stream(const AnswerStream* value) const {
+        AnswerHandler row = *this;
+        row.stream = value;
+        return row;
+    }
 };
 
 void handle_answer(const AnswerHandler& handler, int status, const std::string& body, void* user);
 
+// Written the same way, e.g. RequestStarter().with_wait_message(DLG_MSG_CONNECTING)
+// .with_unsent_label("recent").with_newest_only(true).
 struct RequestStarter {
-    // Nothing is sent while the service is off.
-    bool needs_service_on;
+    // Nothing is sent while the service is off (false: sent either way, as
+    // the log-in's own requests are).
+    bool needs_service_on = true;
     // The wait dialog opened before the request, or null for none.
-    const char* wait_message;
+    const char* wait_message = nullptr;
     // A request that cannot be sent (no token stored, curl not started) gets
     // no answer to close the wait dialog: the error dialog with this text
     // takes its place. Null: nothing is shown.
-    const char* unsent_label;
+    const char* unsent_label = nullptr;
     // The status file is rewritten afterwards, whether or not it was sent.
-    bool publishes_status;
+    bool publishes_status = false;
     // Only the answer to the newest request of its kind (its answer function
     // and key) is taken: a list fetched twice keeps the later fetch's list.
     bool newest_only = false;
+    // Each returns a copy with one field set, so that a row reads as the
+    // list of what it changes.
+    constexpr RequestStarter with_needs_service_on(bool value) const {
+        RequestStarter row = *this;
+        row.needs_service_on = value;
+        return row;
+    }
+    constexpr RequestStarter with_wait_message(const char* value) const {
+        RequestStarter row = *this;
+        row.wait_message = value;
+        return row;
+    }
+    constexpr RequestStarter with_unsent_label(const char* value) const {
+        RequestStarter row = *this;
+        row.unsent_label = value;
+        return row;
+    }
+    constexpr RequestStarter with_publishes_status(bool value) const {
+        RequestStarter row = *this;
+        row.publishes_status = value;
+        return row;
+    }
+    constexpr RequestStarter with_newest_only(bool value) const {
+        RequestStarter row = *this;
+        row.newest_only = value;
+        return row;
+    }
 };
 
 // The request builder's result, or -1 when the service is off.

@@ -160,34 +160,42 @@ void on_api_list(Self& answer, void*) {
 }
 
 // A refresh has no dialog to show: only a regional refusal acts.
-const AnswerHandler REFRESH_ANSWER = {nullptr, "login or token refresh", on_tokens,           false,
-                                      false,   Unreadable::Ignore,       Failure::RegionCheck};
-const AnswerHandler RELOGIN_ANSWER = {"re-login",
-                                      "re-login",
-                                      on_relogin,
-                                      false,
-                                      false,
-                                      Unreadable::ShowLabelOrStatus,
-                                      Failure::Dialog,
-                                      "parse error Re-Login\n",
-                                      0,
-                                      relogin_failed};
-const AnswerHandler ACCOUNT_ANSWER = {"account",
-                                      "account",
-                                      on_account_features,
-                                      false,
-                                      false,
-                                      Unreadable::ReadEmpty,
-                                      Failure::Dialog,
-                                      "parse error account features\n"};
-const AnswerHandler API_LIST_ANSWER = {
-    nullptr, nullptr, on_api_list, false, true, Unreadable::Ignore, Failure::RegionCheck};
+constexpr AnswerHandler REFRESH_ANSWER = AnswerHandler()
+                                             .with_operation("login or token refresh")
+                                             .with_success(on_tokens)
+                                             .with_unreadable(Unreadable::Ignore)
+                                             .with_failure(Failure::RegionCheck);
+constexpr AnswerHandler RELOGIN_ANSWER = AnswerHandler()
+                                             .with_parse_label("re-login")
+                                             .with_operation("re-login")
+                                             .with_success(on_relogin)
+                                             .with_unreadable(Unreadable::ShowLabelOrStatus)
+                                             .with_parse_debug("parse error Re-Login\n")
+                                             .with_failed(relogin_failed);
+constexpr AnswerHandler ACCOUNT_ANSWER = AnswerHandler()
+                                             .with_parse_label("account")
+                                             .with_operation("account")
+                                             .with_success(on_account_features)
+                                             .with_unreadable(Unreadable::ReadEmpty)
+                                             .with_parse_debug("parse error account features\n");
+constexpr AnswerHandler API_LIST_ANSWER = AnswerHandler()
+                                              .with_success(on_api_list)
+                                              .with_publishes_status(true)
+                                              .with_unreadable(Unreadable::Ignore)
+                                              .with_failure(Failure::RegionCheck);
 
 // On failure the start-up chain rests under the error dialog.
-const RequestStarter ACCOUNT_REQUEST = {false, nullptr, "account", false, true};
+constexpr RequestStarter ACCOUNT_REQUEST =
+    RequestStarter().with_needs_service_on(false).with_unsent_label("account").with_newest_only(
+        true);
 // Sent as it is; the status file shows the request count afterwards.
-const RequestStarter BACKGROUND_REQUEST = {false, nullptr, nullptr, true};
-const RequestStarter RELOGIN_REQUEST = {false, DLG_MSG_CONNECTING, "re-login", true};
+constexpr RequestStarter BACKGROUND_REQUEST =
+    RequestStarter().with_needs_service_on(false).with_publishes_status(true);
+constexpr RequestStarter RELOGIN_REQUEST = RequestStarter()
+                                               .with_needs_service_on(false)
+                                               .with_wait_message(DLG_MSG_CONNECTING)
+                                               .with_unsent_label("re-login")
+                                               .with_publishes_status(true);
 
 } // namespace
 

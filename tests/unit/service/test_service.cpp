@@ -115,7 +115,8 @@ void note_success(Self& answer, void*) {
 } // namespace
 
 TEST_F(Service, FailedAnswersShowWhyAndARefusalSwitchesOff) {
-    const AnswerHandler row = {"label", "op", note_success};
+    constexpr AnswerHandler row =
+        AnswerHandler().with_parse_label("label").with_operation("op").with_success(note_success);
     set_status("on");
     succeeded.clear();
     handle_answer(row, 500, "<e><message>m1</message></e>", nullptr);
@@ -153,24 +154,34 @@ TEST_F(Service, EachRowChoosesWhatAnUnreadableOrFailedAnswerDoes) {
     set_status("on");
 
     // A modal wait dialog is replaced with the status when it names a failure.
-    AnswerHandler modal = {"label", "op", note_success};
-    modal.unreadable = Unreadable::ShowLabelOrStatus;
+    constexpr AnswerHandler modal = AnswerHandler()
+                                        .with_parse_label("label")
+                                        .with_operation("op")
+                                        .with_success(note_success)
+                                        .with_unreadable(Unreadable::ShowLabelOrStatus);
     handle_answer(modal, 502, "<html>bad gateway", nullptr);
     EXPECT_EQ(getDialogInfo().message, "server([502]: op)");
     handle_answer(modal, 200, "not xml", nullptr);
     EXPECT_EQ(getDialogInfo().message, "label");
 
     // Read on with an empty tree.
-    AnswerHandler empty = {"label", "op", note_success};
-    empty.unreadable = Unreadable::ReadEmpty;
+    constexpr AnswerHandler empty = AnswerHandler()
+                                        .with_parse_label("label")
+                                        .with_operation("op")
+                                        .with_success(note_success)
+                                        .with_unreadable(Unreadable::ReadEmpty);
     succeeded = "before";
     handle_answer(empty, 200, "<broken", nullptr);
     EXPECT_EQ(succeeded, "");
 
     // Quiet rows: nothing shows, only a refusal switches off; the status file
     // and the wait dialog follow the row.
-    AnswerHandler quiet = {
-        nullptr, nullptr, note_success, true, true, Unreadable::Ignore, Failure::RegionCheck};
+    constexpr AnswerHandler quiet = AnswerHandler()
+                                        .with_success(note_success)
+                                        .with_hides_wait_dialog(true)
+                                        .with_publishes_status(true)
+                                        .with_unreadable(Unreadable::Ignore)
+                                        .with_failure(Failure::RegionCheck);
     json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECTING, true, false);
     fs::rm_file(root.path() + "/usr/local/www/ctrl/ondemand_status.json");
     handle_answer(quiet, 500, "<e/>", nullptr);
@@ -188,8 +199,10 @@ TEST_F(Service, EachRowChoosesWhatAnUnreadableOrFailedAnswerDoes) {
 
     // A row that ignores the status runs its action on any answer.
     set_status("on");
-    AnswerHandler blind = {nullptr,        nullptr, note_success, false, false, Unreadable::Ignore,
-                           Failure::Ignore};
+    constexpr AnswerHandler blind = AnswerHandler()
+                                        .with_success(note_success)
+                                        .with_unreadable(Unreadable::Ignore)
+                                        .with_failure(Failure::Ignore);
     handle_answer(blind, 403, "<refused/>", nullptr);
     EXPECT_EQ(succeeded, "refused");
     EXPECT_EQ(get_status(), 1);
@@ -197,7 +210,10 @@ TEST_F(Service, EachRowChoosesWhatAnUnreadableOrFailedAnswerDoes) {
 }
 
 TEST_F(Service, StartersCheckTheServiceAndReplaceTheWaitDialogOfAnUnsentRequest) {
-    const RequestStarter row = {true, DLG_MSG_CONNECTING, "unsent", true};
+    constexpr RequestStarter row = RequestStarter()
+                                       .with_wait_message(DLG_MSG_CONNECTING)
+                                       .with_unsent_label("unsent")
+                                       .with_publishes_status(true);
     int sent = 0;
     fs::rm_file(root.path() + "/usr/local/www/ctrl/ondemand_status.json");
     EXPECT_EQ(start_request(row, [&sent] { return ++sent, 0; }), -1);
