@@ -11,10 +11,13 @@ const char* or_empty(const char* text) {
     return text != nullptr ? text : "";
 }
 
-// The user value tells the answer whether the search named a genre. Its
-// songs were read while the answer was parsed.
-void on_search(Self&, void* by_genre) {
-    songlist_fill_streamed(by_genre != nullptr ? SONGLIST_GENRE_SEARCH : SONGLIST_SEARCH);
+// The user value of a search that named a genre: the answer files its
+// songs as a genre search.
+char genre_search_mark;
+
+// Its songs were read while the answer was parsed.
+void on_search(Self&, void* user) {
+    songlist_fill_streamed(user == &genre_search_mark ? SONGLIST_GENRE_SEARCH : SONGLIST_SEARCH);
     json_make_songlist_json();
 }
 
@@ -44,7 +47,7 @@ void songlist_set_list(const Self& answer, int kind) {
 
 void do_search(const char* page, const char* page_size, const char* title, const char* artist,
                const char* composer, const char* genre) {
-    void* by_genre = genre != nullptr ? reinterpret_cast<void*>(1) : nullptr;
+    void* by_genre = genre != nullptr ? &genre_search_mark : nullptr;
     start_request(SEARCH_REQUEST, callback_search, 0, [=](const RequestCallback& answer) {
         return webapi_ondemand_items(or_empty(page), or_empty(page_size), or_empty(title),
                                      or_empty(artist), or_empty(composer), or_empty(genre), answer,

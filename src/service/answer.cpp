@@ -86,13 +86,16 @@ bool read_answer(const AnswerHandler& handler, int status, const std::string& bo
     if (status != -1 && is_success_status(status) && handler.unreadable != Unreadable::ReadEmpty) {
         log_warning("answer unreadable: %s, status %d", operation_words(handler), status);
     }
+    // A row without a label of its own shows its operation's words.
+    std::string label =
+        handler.parse_label != nullptr ? handler.parse_label : operation_words(handler);
     switch (handler.unreadable) {
     case Unreadable::ShowLabel:
-        json_make_dlg_error("Error", handler.parse_label);
+        json_make_dlg_error("Error", label);
         return false;
     case Unreadable::ShowLabelOrStatus:
         json_make_dlg_error("Error", is_success_status(status)
-                                         ? std::string(handler.parse_label)
+                                         ? label
                                          : server_error_text(status, handler.operation));
         return false;
     case Unreadable::ReadEmpty:
