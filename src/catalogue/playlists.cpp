@@ -5,7 +5,7 @@
 #include "net/curl.h"
 #include "net/webapi.h"
 #include "player/ondemandPlayer.h"
-#include "service/answer.h"
+#include "request/answer.h"
 #include "service/status.h"
 #include "state/playManager.h"
 #include "state/playlist.h"

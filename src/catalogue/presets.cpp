@@ -2,7 +2,7 @@
 
 #include "net/curl.h"
 #include "net/webapi.h"
-#include "service/answer.h"
+#include "request/answer.h"
 #include "service/status.h"
 #include "state/presetPlaylist.h"
 #include "ui/dialog_keys.h"

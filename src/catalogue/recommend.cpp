@@ -2,7 +2,7 @@
 
 #include "catalogue/search.h"
 #include "net/webapi.h"
-#include "service/answer.h"
+#include "request/answer.h"
 #include "service/status.h"
 #include "state/genre_list.h"
 #include "state/recommendPlaylist.h"

@@ -1,7 +1,7 @@
 #include "catalogue/search.h"
 
 #include "net/webapi.h"
-#include "service/answer.h"
+#include "request/answer.h"
 #include "ui/dialog_keys.h"
 #include "ui/json.h"
 

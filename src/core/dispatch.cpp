@@ -10,7 +10,7 @@
 #include "player/download.h"
 #include "player/playback.h"
 #include "service/login.h"
-#include "service/session.h"
+#include "player/session.h"
 #include "service/status.h"
 #include "xml/xml.h"
 

@@ -4,7 +4,9 @@
 #include "link/rcs_sock.h"
 #include "net/curl.h"
 #include "player/progress.h"
-#include "service/session.h"
+#include "player/session.h"
+#include "request/answer.h"
+#include "service/status.h"
 #include "ui/dialog.h"
 
 namespace {
@@ -22,4 +24,8 @@ void connect_hooks() {
     hooks.timed_out = show_timeout;
     hooks.progress = progress_of_download;
     curl_set_hooks(hooks);
+    RequestHooks requests;
+    requests.refused = regionsErrorCheck;
+    requests.current_chain = current_startup_chain;
+    request_set_hooks(requests);
 }

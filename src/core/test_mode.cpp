@@ -7,7 +7,7 @@
 #include "core/shutdown.h"
 #include "net/curl.h"
 #include "net/webapi.h"
-#include "service/answer.h"
+#include "request/answer.h"
 #include "service/login.h"
 #include "state/song_list.h"
 #include "xml/self.h"

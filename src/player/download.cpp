@@ -7,11 +7,11 @@
 #include "net/curl.h"
 #include "net/webapi.h"
 #include "player/ondemandPlayer.h"
-#include "service/answer.h"
-#include "service/status.h"
+#include "request/answer.h"
 #include "state/contents.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
+#include "state/service.h"
 #include "state/song_list.h"
 #include "ui/dialog.h"
 #include "ui/json.h"
@@ -65,7 +65,7 @@ void downloadurl_failed(const SongTicket& ticket, int status, const Self* answer
     }
     if (!awaited && !by_hand(ticket)) {
         note_stale(ticket, "a failed address answer");
-        regionsErrorCheck(status, false);
+        request_refusal(status, false);
         return;
     }
     if (awaited) {
@@ -130,7 +130,7 @@ void note_file_answered(const SongTicket& ticket) {
 // cannot be had, so the rest of its set is not worth fetching.
 void download_failed(const SongTicket& ticket, int status, const std::string& path) {
     fs::rm_file(path);
-    regionsErrorCheck(status, false);
+    request_refusal(status, false);
     if (isImageFile(path)) {
         return;
     }

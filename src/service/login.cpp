@@ -6,7 +6,7 @@
 #include "common/paths.h"
 #include "common/str.h"
 #include "net/webapi.h"
-#include "service/answer.h"
+#include "request/answer.h"
 #include "service/refreshTimer.h"
 #include "service/status.h"
 #include "state/service.h"

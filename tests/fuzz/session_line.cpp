@@ -4,7 +4,7 @@
 
 #include "common/fs.h"
 #include "common/paths.h"
-#include "service/session.h"
+#include "player/session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_setup();

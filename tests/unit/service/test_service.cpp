@@ -2,10 +2,11 @@
 #include "common/common.h"
 #include "common/fs.h"
 #include "net/curl.h"
-#include "service/answer.h"
+#include "request/answer.h"
 #include "service/login.h"
 #include "service/refreshTimer.h"
 #include "service/status.h"
+#include "support/request_hooks.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
@@ -19,6 +20,7 @@ class Service : public ::testing::Test {
   protected:
     void SetUp() override {
         xml_init();
+        connect_service_to_requests();
         // A curl that answers nothing and notes the address it was given.
         root.write("/usr/bin/curl", "#!/bin/sh\necho \"$3\" >> \"$ONDEMAND_ROOT/started\"\n");
         chmod((root.path() + "/usr/bin/curl").c_str(), 0755);

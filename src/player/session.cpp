@@ -1,4 +1,4 @@
-#include "service/session.h"
+#include "player/session.h"
 
 #include "base/debug.h"
 #include "common/fs.h"

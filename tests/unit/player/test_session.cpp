@@ -3,7 +3,7 @@
 // read back from the test root.
 #include "net/curl.h"
 #include "player/playback.h"
-#include "service/session.h"
+#include "player/session.h"
 #include "service/status.h"
 #include "state/playManager.h"
 #include "state/service.h"

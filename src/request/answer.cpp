@@ -1,9 +1,8 @@
-#include "service/answer.h"
+#include "request/answer.h"
 
 #include "base/debug.h"
 #include "base/log.h"
 #include "common/str.h"
-#include "service/status.h"
 #include "state/service.h"
 #include "ui/dialog.h"
 #include "ui/json.h"
@@ -15,6 +14,24 @@ bool is_success_status(int status) {
     return status == -1 || (status >= 200 && status <= 299);
 }
 
+namespace {
+
+RequestHooks hooks_;
+
+uint32_t current_chain() {
+    return hooks_.current_chain != nullptr ? hooks_.current_chain() : 0;
+}
+
+} // namespace
+
+void request_set_hooks(const RequestHooks& hooks) {
+    hooks_ = hooks;
+}
+
+int request_refusal(int status, bool show) {
+    return hooks_.refused != nullptr ? hooks_.refused(status, show) : status;
+}
+
 std::string server_error_text(int status, const char* words) {
     std::string message;
     return str::format(message, "server([%d]: %s)", status, words);
@@ -22,7 +39,7 @@ std::string server_error_text(int status, const char* words) {
 
 void report_failed_answer(int status, const char* operation, const Self& answer) {
     // Switching off resets the published dialog, so it must come first.
-    regionsErrorCheck(status, false);
+    request_refusal(status, false);
     json_make_dlg_error("Error", server_error_text(status, operation), answer);
 }
 
@@ -50,8 +67,8 @@ uint32_t next_request() {
 
 // Whether the answer is still wanted; counts it as answered either way.
 bool is_current(const Ticket& ticket, AnswerFn answer, uint64_t key, bool newest_only) {
-    bool current = ticket.session == session_ &&
-                   (ticket.chain == 0 || ticket.chain == current_startup_chain());
+    bool current =
+        ticket.session == session_ && (ticket.chain == 0 || ticket.chain == current_chain());
     if (newest_only) {
         auto it = newest_.find({answer, key});
         current = current && it != newest_.end() && it->second.request == ticket.request;
@@ -130,7 +147,7 @@ void handle_answer(const AnswerHandler& handler, int status, const std::string& 
     } else if (failed && handler.failure == Failure::Dialog) {
         report_failed_answer(status, handler.operation, answer);
     } else if (failed) {
-        regionsErrorCheck(status, false);
+        request_refusal(status, false);
     } else {
         if (taken) {
             json_make_dlg_error("Error", handler.operation);

@@ -12,6 +12,21 @@
 #include <functional>
 #include <string>
 
+// What the requests need from the service above them: the check that turns
+// a regional refusal (403) into the switch-off, and the number of the
+// start-up chain under way (0: none), whose answers alone may move it.
+// Connected once at start-up; unset, a refusal switches nothing off and no
+// chain is under way.
+struct RequestHooks {
+    int (*refused)(int status, bool show) = nullptr;
+    uint32_t (*current_chain)() = nullptr;
+};
+void request_set_hooks(const RequestHooks& hooks);
+
+// The service's refusal check through its hook, for answers that are not
+// handled by handle_answer; returns the status.
+int request_refusal(int status, bool show);
+
 bool is_success_status(int status);
 
 // "server([status]: words)", the first line of every failed answer's dialog.
