@@ -36,7 +36,7 @@ int daemon_run() {
     // After the registration: the control server hears of the daemon first.
     curl_configure();
     json_make_init();
-    set_seq_status_value(SEQ_UNKNOWN);
+    store_seq_status(SEQ_UNKNOWN);
     while (!shutdown_requested()) {
         rvx_Selects(-1);
     }

@@ -80,7 +80,7 @@ void do_songCtrl(const char* control) {
     }
     // The song chosen next starts in the state the current one was in.
     if (get_seq_status() != SEQ_PLAY) {
-        set_seq_status_value(SEQ_PAUSE);
+        store_seq_status(SEQ_PAUSE);
         set_next_control_status(1);
     } else {
         set_next_control_status(0);

@@ -54,7 +54,7 @@ void switch_on(const char* why) {
         return;
     }
     log_info("service switched on (%s)", why);
-    service_set_on(true);
+    store_service_on(true);
     answers_new_session();
     // A stop left pending by a refusal belongs to the service that was
     // switched off: it must not switch off the service switched on now.
@@ -89,7 +89,7 @@ void switch_off(const char* why) {
     chain_closed_ = true;
     do_stopApi(getOndemandPlayManager().playSong.id);
     deleteSessionInfo();
-    service_set_on(false);
+    store_service_on(false);
     session_clear();
     clear_where();
     startup_step_ = STEP_DONE;
@@ -316,7 +316,7 @@ void set_seq_status(const char* status) {
             set_next_control_status(previous == SEQ_PLAY ? 0 : 1);
             next = SEQ_FFS;
         }
-        set_seq_status_value(next);
+        store_seq_status(next);
     }
     if (get_seq_status() == SEQ_NOSONG) {
         if (isNextSong()) {

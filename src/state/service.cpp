@@ -23,7 +23,7 @@ int get_status() {
     return status_;
 }
 
-void service_set_on(bool on) {
+void store_service_on(bool on) {
     status_ = on ? 1 : 0;
 }
 
@@ -31,7 +31,7 @@ int get_seq_status() {
     return seq_status_;
 }
 
-void set_seq_status_value(int state) {
+void store_seq_status(int state) {
     seq_status_ = state;
 }
 

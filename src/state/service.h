@@ -16,10 +16,12 @@ enum SeqStatus {
 
 // 1 while the service is on, else 0.
 int get_status();
-void service_set_on(bool on);
+// Only notes the flag; switching the service on or off is set_status's.
+void store_service_on(bool on);
 
 int get_seq_status();
-void set_seq_status_value(int state);
+// Only notes the sequencer's state; its reports are handled by set_seq_status.
+void store_seq_status(int state);
 // 1 when a loaded song is to stay paused, 0 when it is to play.
 int get_next_control_status();
 void set_next_control_status(int value);

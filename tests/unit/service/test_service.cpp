@@ -270,7 +270,7 @@ TEST_F(Service, AccountFeaturesSetTheOriginalArtistFlag) {
 }
 
 TEST_F(Service, SequencerStates) {
-    set_seq_status_value(SEQ_UNKNOWN);
+    store_seq_status(SEQ_UNKNOWN);
     set_seq_status("play"); // ignored while off
     EXPECT_EQ(get_seq_status(), SEQ_UNKNOWN);
 
