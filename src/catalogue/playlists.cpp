@@ -1,14 +1,15 @@
 #include "catalogue/playlists.h"
 
 #include "base/debug.h"
+#include "catalogue/lists.h"
 #include "common/str.h"
 #include "net/curl.h"
 #include "net/webapi.h"
 #include "player/ondemandPlayer.h"
 #include "request/answer.h"
-#include "service/status.h"
 #include "state/playManager.h"
 #include "state/playlist.h"
+#include "state/service.h"
 #include "ui/dialog.h"
 #include "ui/json.h"
 
@@ -89,9 +90,7 @@ void on_all_playlists(Self& answer, void*) {
     if (playing_user_playlist()) {
         follow_user_playlist();
     }
-    // The chain waits for this answer after asking for the playlists, and
-    // again after creating a new account's first playlist.
-    continue_startup_chain({STARTUP_AFTER_PLAYLISTS, STARTUP_AFTER_CREATE});
+    catalogue_list_loaded(CatalogueList::UserPlaylists);
 }
 
 void on_playlist_songs(Self& answer, void* user) {

@@ -1,10 +1,11 @@
 #include "catalogue/presets.h"
 
+#include "catalogue/lists.h"
 #include "net/curl.h"
 #include "net/webapi.h"
 #include "request/answer.h"
-#include "service/status.h"
 #include "state/presetPlaylist.h"
+#include "state/service.h"
 #include "ui/dialog_keys.h"
 #include "ui/json.h"
 
@@ -24,13 +25,13 @@ void on_preset_songs(Self& answer, void* user) {
 void on_all_presets(Self& answer, void*) {
     presetlist_set_list(answer);
     json_make_presetPlaylist_json();
-    continue_startup_chain({STARTUP_AFTER_PRESETS});
+    catalogue_list_loaded(CatalogueList::Presets);
 }
 
 void on_gratis(Self& answer, void*) {
     gratislist_set_list(answer);
     json_make_presetPlaylist_json();
-    continue_startup_chain({STARTUP_DONE});
+    catalogue_list_loaded(CatalogueList::Gratis);
 }
 
 constexpr AnswerHandler PRESET_SONGS_ANSWER = AnswerHandler()

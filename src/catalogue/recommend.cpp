@@ -1,11 +1,12 @@
 #include "catalogue/recommend.h"
 
+#include "catalogue/lists.h"
 #include "catalogue/search.h"
 #include "net/webapi.h"
 #include "request/answer.h"
-#include "service/status.h"
 #include "state/genre_list.h"
 #include "state/recommendPlaylist.h"
+#include "state/service.h"
 #include "ui/dialog_keys.h"
 #include "ui/json.h"
 
@@ -14,7 +15,7 @@ namespace {
 void on_recommend_playlists(Self& answer, void*) {
     recommendPlaylist_set_list(answer);
     json_make_recommendPlaylist_json();
-    continue_startup_chain({STARTUP_DONE});
+    catalogue_list_loaded(CatalogueList::RecommendPlaylists);
 }
 
 void on_recommend(Self& answer, void*) {
@@ -29,7 +30,7 @@ void on_genres(Self& answer, void*) {
     // The genres are published with the status file, which the row rewrites
     // after every answer.
     setGenres(answer);
-    continue_startup_chain({STARTUP_AFTER_GENRES});
+    catalogue_list_loaded(CatalogueList::Genres);
 }
 
 constexpr AnswerHandler RECOMMEND_PLAYLISTS_ANSWER = AnswerHandler()

@@ -1,5 +1,6 @@
 #include "core/hooks.h"
 
+#include "catalogue/lists.h"
 #include "core/dispatch.h"
 #include "link/rcs_sock.h"
 #include "net/curl.h"
@@ -28,4 +29,7 @@ void connect_hooks() {
     requests.refused = regionsErrorCheck;
     requests.current_chain = current_startup_chain;
     request_set_hooks(requests);
+    CatalogueHooks catalogue;
+    catalogue.list_loaded = startup_list_loaded;
+    catalogue_set_hooks(catalogue);
 }

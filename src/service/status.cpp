@@ -13,9 +13,9 @@
 #include "net/webapi.h"
 #include "player/ondemandPlayer.h"
 #include "player/playback.h"
+#include "player/session.h"
 #include "request/answer.h"
 #include "service/login.h"
-#include "player/session.h"
 #include "state/contents.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
@@ -261,6 +261,27 @@ void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps) {
     }
     if (startup_step_ == STEP_DONE) {
         initCallWebApi();
+    }
+}
+
+void startup_list_loaded(CatalogueList list) {
+    switch (list) {
+    case CatalogueList::Presets:
+        continue_startup_chain({STARTUP_AFTER_PRESETS});
+        return;
+    case CatalogueList::UserPlaylists:
+        // Asked for after the presets, and again after a new account's
+        // first playlist was created.
+        continue_startup_chain({STARTUP_AFTER_PLAYLISTS, STARTUP_AFTER_CREATE});
+        return;
+    case CatalogueList::Genres:
+        continue_startup_chain({STARTUP_AFTER_GENRES});
+        return;
+    case CatalogueList::Gratis:
+    case CatalogueList::RecommendPlaylists:
+        // The last list of a gratis member's chain, or of a member's.
+        continue_startup_chain({STARTUP_DONE});
+        return;
     }
 }
 

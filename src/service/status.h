@@ -2,6 +2,7 @@
 // in and loads the catalogue step by step, and the sequencer's reports.
 #pragma once
 
+#include "catalogue/lists.h"
 #include "state/service.h"
 
 #include <cstdint>
@@ -34,6 +35,9 @@ constexpr unsigned int STARTUP_DONE = 7;
 // dialog). The same answers also come for commands: one that arrives while
 // the chain waits for another step must not run that step early.
 void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps);
+// The catalogue's report of a list stored: the chain moves on when it waits
+// for that list.
+void startup_list_loaded(CatalogueList list);
 unsigned int get_startup_step();
 // The number of the start-up chain under way; 0 when none is.
 uint32_t current_startup_chain();

@@ -6,7 +6,7 @@
 #include "service/login.h"
 #include "service/refreshTimer.h"
 #include "service/status.h"
-#include "support/request_hooks.h"
+#include "support/service_hooks.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
@@ -20,7 +20,7 @@ class Service : public ::testing::Test {
   protected:
     void SetUp() override {
         xml_init();
-        connect_service_to_requests();
+        connect_service_hooks();
         // A curl that answers nothing and notes the address it was given.
         root.write("/usr/bin/curl", "#!/bin/sh\necho \"$3\" >> \"$ONDEMAND_ROOT/started\"\n");
         chmod((root.path() + "/usr/bin/curl").c_str(), 0755);

@@ -6,7 +6,7 @@
 #include "common/fs.h"
 #include "net/curl.h"
 #include "service/status.h"
-#include "support/request_hooks.h"
+#include "support/service_hooks.h"
 #include "support/stand_in_service.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
@@ -20,7 +20,7 @@ class ServiceOn : public ::testing::Test {
   protected:
     void SetUp() override {
         xml_init();
-        connect_service_to_requests();
+        connect_service_hooks();
         install_stand_in_service(root);
         fs::mk_dir(root.path() + "/usr/local/www/ctrl");
         // Off and on again: the chain rests and every list is empty.
