@@ -48,6 +48,7 @@ std::vector<RunningRequest*> running_;
 // longer counted as requests under way.
 int cancelled_ = 0;
 CurlHooks hooks_;
+CurlTransport transport_ = nullptr;
 bool compressed_ = false;
 int64_t run_limit_ms_ = CURL_RUN_LIMIT_MS;
 std::string ca_file_ = deployment::CA_FILE;
@@ -333,6 +334,10 @@ void curl_set_hooks(const CurlHooks& hooks) {
     hooks_ = hooks;
 }
 
+void curl_set_transport(CurlTransport transport) {
+    transport_ = transport;
+}
+
 namespace {
 
 int probe_ended(rvx_st_io* io, int result) {
@@ -511,6 +516,10 @@ int curl_exec(const std::string& url, int method, const std::vector<std::string>
     std::vector<std::string> args;
     if (curl_build_args(request, args) < 0) {
         return -1;
+    }
+    if (transport_ != nullptr) {
+        transport_(request, args);
+        return 0;
     }
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);

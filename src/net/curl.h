@@ -96,6 +96,16 @@ struct CurlHooks {
 };
 void curl_set_hooks(const CurlHooks& hooks);
 
+// A stand-in for the child, for programs that must not start any (the fuzz
+// programs, which run a handler millions of times). When set, a request whose
+// turn has come is handed to it, its token headers filled in and its argument
+// vector built, instead of starting curl; curl_exec gives 0 and the request
+// is done with at once: it never counts in curl_num(), holds no place, and
+// its callback is never called, as for a withdrawn request. Null, the
+// default: children are started.
+using CurlTransport = void (*)(const WaitingRequest& request, const std::vector<std::string>& args);
+void curl_set_transport(CurlTransport transport);
+
 // Reads the settings of the runner once, at start-up: the run limit from the
 // environment value ONDEMAND_CURL_LIMIT_MS when that is a positive number of
 // milliseconds (tests shorten it so), and whether the installed curl can

@@ -41,6 +41,8 @@ constexpr size_t FILE_LIMIT = size_t{deployment::MAX_PUBLISHED_KB} * 1024 - 64;
 // Songs stop at three quarters of it, so the heads of later playlists show.
 constexpr size_t SONGS_LIMIT = FILE_LIMIT / 4 * 3;
 
+JsonPublisher publisher_ = nullptr;
+
 // Builds the one-line text of a file. Separators are added where a value
 // follows another, so layouts read as their sequence of keys.
 class Writer {
@@ -89,6 +91,10 @@ class Writer {
         if (left_out_ > 0) {
             debug_printf("json: %s: %zu entries beyond %u KiB left out\n", name, left_out_,
                          deployment::MAX_PUBLISHED_KB);
+        }
+        if (publisher_ != nullptr) {
+            publisher_(name, text_);
+            return;
         }
         std::string path = paths::at(paths::WWW_CTRL_DIR) + name;
         if (fs::write_file_atomic(path, text_) != 0) {
@@ -381,6 +387,10 @@ const struct {
 };
 
 } // namespace
+
+void json_set_publisher(JsonPublisher publisher) {
+    publisher_ = publisher;
+}
 
 void json_make_init() {
     for (const auto& file : FILES) {

@@ -18,6 +18,13 @@ void json_make_playmanager_info();
 void json_make_init();
 void json_clean();
 
+// A stand-in for the files, for programs that publish millions of times (the
+// fuzz programs): when set, every file's finished text goes to it, with the
+// file's name, instead of being written. Null, the default: files are
+// written.
+using JsonPublisher = void (*)(const char* name, const std::string& text);
+void json_set_publisher(JsonPublisher publisher);
+
 // Escapes the string in place for a JSON string value and returns it.
 std::string& json_escape(std::string& text);
 // Appends the escaped text to `out`, in one pass.

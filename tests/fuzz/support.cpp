@@ -4,14 +4,22 @@
 #include "common/fs.h"
 #include "common/paths.h"
 #include "core/hooks.h"
+#include "net/curl.h"
+#include "ui/json.h"
 #include "xml/xml.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
 std::string root_;
+
+// The requests of the input being run, for a look at a finding in a
+// debugger; cleared for every input, so memory stays bounded.
+constexpr size_t MAX_RECORDED = 64;
+std::vector<std::vector<std::string>> requests_;
 
 void remove_root() {
     if (!root_.empty()) {
@@ -19,7 +27,22 @@ void remove_root() {
     }
 }
 
+void record_request(const WaitingRequest&, const std::vector<std::string>& args) {
+    if (requests_.size() < MAX_RECORDED) {
+        requests_.push_back(args);
+    }
+}
+
+// The text was rendered, which is what is fuzzed; nobody reads it.
+void drop_published(const char*, const std::string&) {}
+
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    curl_set_transport(record_request);
+    json_set_publisher(drop_published);
+    return 0;
+}
 
 void fuzz_setup() {
     static bool ready = [] {
@@ -43,6 +66,7 @@ void fuzz_setup() {
     if (!ready) {
         abort();
     }
+    requests_.clear();
 }
 
 const std::string& fuzz_root() {

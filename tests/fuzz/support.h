@@ -7,10 +7,18 @@
 #include <cstdint>
 #include <string>
 
-// Once per process: a fresh device root below $TMPDIR (or /tmp) named in
-// ONDEMAND_ROOT, with the folders the daemon writes into, removed at exit;
-// the XML reader and the daemon's hooks ready, the debug log off. No curl is
-// found below the root, so a request a handler starts fails at once.
+// Called at the start of every input. Once per process: a fresh device root
+// below $TMPDIR (or /tmp) named in ONDEMAND_ROOT, with the folders the daemon
+// writes into, removed at exit; the XML reader and the daemon's hooks ready,
+// the debug log off. Every time: the requests recorded for the previous input
+// are forgotten.
+//
+// The replay programs keep the daemon's own transport and files: no curl is
+// found below the root, so a request a handler starts fails at once, and the
+// JSON files are written below the root. The libFuzzer programs, through
+// LLVMFuzzerInitialize, which only libFuzzer calls, record the requests
+// instead of starting children and render the JSON files without writing
+// them: a child or a file per input would cost a hundred times the handler.
 void fuzz_setup();
 
 // The root made by fuzz_setup().

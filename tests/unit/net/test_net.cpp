@@ -1,5 +1,6 @@
 #include "common/common.h"
 #include "common/deployment.h"
+#include "common/paths.h"
 #include "net/curl.h"
 #include "net/webapi.h"
 #include "support/temp_root.h"
@@ -539,6 +540,32 @@ TEST_F(CurlQueue, AMissingProgramFailsTheSubmission) {
     EXPECT_EQ(curl_num(), 0);
     rvx_Selects(50);
     EXPECT_FALSE(called);
+}
+
+TEST_F(CurlQueue, ATransportTakesTheRequestInsteadOfAChild) {
+    static std::vector<Args> handed;
+    handed.clear();
+    root.write(paths::TOKEN_FILE, "tok");
+    curl_set_transport([](const WaitingRequest&, const Args& args) { handed.push_back(args); });
+    bool called = false;
+    auto note = [&](int, const std::string&, void*) { called = true; };
+    // More than the places for children: none is held, nothing waits.
+    for (int i = 0; i <= CURL_MAX_RUNNING; ++i) {
+        EXPECT_EQ(curl_exec("u", CURL_GET, {CURL_ACCESS_TOKEN_HEADER}, {}, {}, "", note, nullptr),
+                  0);
+    }
+    EXPECT_EQ(curl_exec("-u", CURL_GET, {}, {}, {}, "", note, nullptr), -1);
+    EXPECT_EQ(curl_num(), 0);
+    rvx_Selects(50);
+    curl_set_transport(nullptr);
+    EXPECT_FALSE(called);
+    EXPECT_EQ(handed, std::vector<Args>(CURL_MAX_RUNNING + 1,
+                                        args_of("u", CURL_GET, {}, "", {"token: tok"})));
+    EXPECT_EQ(root.read("/started"), "<missing>");
+    // Without it, children again.
+    submit("after");
+    ASSERT_TRUE(run_until([&] { return answered.size() == 1; }));
+    EXPECT_EQ(started(), std::vector<std::string>{"after"});
 }
 
 // The service operations, seen as the argument vectors the stand-in curl

@@ -12,17 +12,22 @@
 #include <algorithm>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <regex>
 #include <set>
 #include <sys/stat.h>
 
 namespace {
 
-// The file's text with its time replaced by T.
-std::string published(const TempRoot& root, const std::string& name) {
-    std::string text = root.read("/usr/local/www/ctrl/" + name);
+// The text with its time replaced by T.
+std::string without_time(const std::string& text) {
     return std::regex_replace(text, std::regex("\"updatetime\":(\"?)[0-9]+\\1"),
                               "\"updatetime\":$1T$1");
+}
+
+// The file's text with its time replaced by T.
+std::string published(const TempRoot& root, const std::string& name) {
+    return without_time(root.read("/usr/local/www/ctrl/" + name));
 }
 
 // The names in the published folder.
@@ -97,6 +102,21 @@ TEST_F(Published, InitialFilesAreExact) {
                                 "ondemand_song.json", "ondemand_queuelist.json",
                                 "ondemand_playlist.json", "ondemand_presetPlaylist.json",
                                 "ondemand_recommendPlaylist.json", "ondemand_playmanager.json"}));
+}
+
+TEST_F(Published, APublisherTakesTheTextsInsteadOfTheFiles) {
+    static std::map<std::string, std::string> taken;
+    taken.clear();
+    json_clean();
+    json_set_publisher([](const char* name, const std::string& text) { taken[name] = text; });
+    json_make_init();
+    json_set_publisher(nullptr);
+    EXPECT_TRUE(listed(root).empty());
+    json_make_init();
+    ASSERT_EQ(taken.size(), listed(root).size());
+    for (const auto& file : taken) {
+        EXPECT_EQ(without_time(file.second), published(root, file.first)) << file.first;
+    }
 }
 
 TEST_F(Published, SongFileHoldsAtMostTwoHundredSortedSongs) {
