@@ -9,8 +9,9 @@
 #include "common/str.h"
 #include "player/download.h"
 #include "player/playback.h"
-#include "service/login.h"
+#include "player/sequencer.h"
 #include "player/session.h"
+#include "service/login.h"
 #include "service/status.h"
 #include "xml/xml.h"
 

@@ -5,6 +5,7 @@
 #include "link/rcs_sock.h"
 #include "net/curl.h"
 #include "player/progress.h"
+#include "player/sequencer.h"
 #include "player/session.h"
 #include "request/answer.h"
 #include "service/status.h"
@@ -32,4 +33,7 @@ void connect_hooks() {
     CatalogueHooks catalogue;
     catalogue.list_loaded = startup_list_loaded;
     catalogue_set_hooks(catalogue);
+    PlayerHooks player;
+    player.startup_done = startup_chain_done;
+    player_set_hooks(player);
 }

@@ -7,7 +7,7 @@
 #include "player/progress.h"
 #include "request/answer.h"
 #include "player/session.h"
-#include "service/status.h"
+#include "player/sequencer.h"
 #include "state/contents.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"

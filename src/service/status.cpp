@@ -13,6 +13,7 @@
 #include "net/webapi.h"
 #include "player/ondemandPlayer.h"
 #include "player/playback.h"
+#include "player/sequencer.h"
 #include "player/session.h"
 #include "request/answer.h"
 #include "service/login.h"
@@ -39,7 +40,6 @@ unsigned int startup_step_ = 0;
 uint32_t chain_ = 0;
 bool chain_closed_ = true;
 bool isStopOndemand = false;
-bool isOndemandNoSong = true;
 std::string m_load_song_pfix;
 unsigned long long m_load_song_id = 0;
 
@@ -113,16 +113,6 @@ void set_status(const char* value, const char* why) {
     } else if (str::iequals(value, "off")) {
         switch_off(why);
     }
-}
-
-void setRcsOndemandNoSong() {
-    isOndemandNoSong = true;
-    rcssock_send("<set_rcs mode=\"ondemandNoSong\"/>\n");
-}
-
-void setRcsModeNormal() {
-    isOndemandNoSong = false;
-    rcssock_send("<set_rcs mode=\"normal\"/>\n");
 }
 
 void setOndemandCancel() {
@@ -293,62 +283,8 @@ unsigned int get_startup_step() {
     return startup_step_;
 }
 
-void set_seq_status(const char* status) {
-    if (get_status() == 0) {
-        return;
-    }
-    if (status != nullptr) {
-        int previous = get_seq_status();
-        int next = SEQ_UNKNOWN;
-        if (str::iequals(status, "play")) {
-            next = SEQ_PLAY;
-            set_next_control_status(0);
-            if (isOndemandNoSong) {
-                setRcsModeNormal();
-            }
-            // The first "play" after a load opens the play session; with
-            // nothing loaded there is no play to report.
-            if (!is_played_song() && getOndemandPlayManager().playSong.id != 0) {
-                set_played_song(true);
-                do_play(getOndemandPlayManager().playSong.id);
-            }
-        } else if (str::iequals(status, "pause")) {
-            next = SEQ_PAUSE;
-        } else if (str::iequals(status, "stop")) {
-            if (previous == SEQ_LOAD && startup_step_ == STEP_DONE) {
-                set_played_song(false);
-                send_play_or_pause();
-            }
-            if (previous == SEQ_FFS) {
-                rcssock_send("<set_seq time=\"%lld\" />\n",
-                             static_cast<long long>(max_time_sec()) * 1000LL);
-            }
-            next = SEQ_STOP;
-        } else if (str::iequals(status, "load")) {
-            next = previous == SEQ_FFS ? SEQ_FFS : SEQ_LOAD;
-        } else if (str::iequals(status, "nosong")) {
-            // After a fast forward to the end the song is loaded again, not
-            // ended.
-            next = previous == SEQ_FFS ? SEQ_FFS : SEQ_NOSONG;
-            if (next == SEQ_FFS) {
-                do_load(getOndemandPlayManager().playSong.id);
-            }
-        } else if (str::iequals(status, "ffs")) {
-            set_next_control_status(previous == SEQ_PLAY ? 0 : 1);
-            next = SEQ_FFS;
-        }
-        store_seq_status(next);
-    }
-    if (get_seq_status() == SEQ_NOSONG) {
-        if (isNextSong()) {
-            ondemandPlaySongSetup();
-        } else {
-            // Without a next song the last song stays loaded, paused.
-            set_next_control_status(1);
-            ondemandSetLastSong();
-            json_make_playmanager_info();
-        }
-    }
+bool startup_chain_done() {
+    return startup_step_ == STEP_DONE;
 }
 
 int regionsErrorCheck(int code, bool show) {

@@ -1,5 +1,5 @@
 // The service status (on or off), the start-up chain that logs the session
-// in and loads the catalogue step by step, and the sequencer's reports.
+// in and loads the catalogue step by step.
 #pragma once
 
 #include "catalogue/lists.h"
@@ -11,8 +11,6 @@
 // "on" or "off" in any case; anything else does nothing. `why` goes into the
 // operator's log line of a switch.
 void set_status(const char* value, const char* why = "set_ondemand status");
-void setRcsOndemandNoSong();
-void setRcsModeNormal();
 void setOndemandCancel();
 void do_dlgConfirmed();
 void do_ondemandStart(const char* pfix, const char* id);
@@ -39,8 +37,9 @@ void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps);
 // for that list.
 void startup_list_loaded(CatalogueList list);
 unsigned int get_startup_step();
+// The chain has finished (or none was started).
+bool startup_chain_done();
 // The number of the start-up chain under way; 0 when none is.
 uint32_t current_startup_chain();
-void set_seq_status(const char* status);
 // For 403: switches the service off and stops the chain; returns the code.
 int regionsErrorCheck(int code, bool show);

@@ -3,10 +3,10 @@
 // answers themselves do not run the loop until the end.
 #include "catalogue/playlists.h"
 #include "net/curl.h"
-#include "service/status.h"
 #include "state/playManager.h"
 #include "state/playlist.h"
 #include "support/answers.h"
+#include "support/switch_below.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
@@ -77,11 +77,12 @@ class Playlists : public ::testing::Test {
         root.write("/usr/local/olc/ondemand_base_url", "https://s");
         fs::mk_dir(root.path() + "/usr/local/www/ctrl");
         // Off and on again: the start-up chain rests, the lists are empty.
-        set_status("off");
-        set_status("on");
+        switch_off_below();
+        forget_playlist_edits();
+        switch_on_below();
     }
     void TearDown() override {
-        set_status("off");
+        switch_off_below();
         run_until([] { return curl_num() == 0; });
     }
     void add(const char* item) { do_addSongPlaylist("9", item); }
@@ -151,7 +152,7 @@ TEST_F(Playlists, AFailedEditFetchesNothingAndNothingIsSentWhileOff) {
     EXPECT_EQ(getDialogInfo().message, "update user playlist");
     EXPECT_EQ(curl_num(), 0);
 
-    set_status("off");
+    switch_off_below();
     do_createPlaylist("n", nullptr);
     do_updatePlaylist("9", "n", nullptr, nullptr, "rename");
     add("start");

@@ -3,10 +3,9 @@
 // is not run, so each test delivers the answers itself.
 #include "catalogue/presets.h"
 #include "net/curl.h"
-#include "service/status.h"
 #include "state/presetPlaylist.h"
 #include "support/answers.h"
-#include "support/service_on.h"
+#include "support/switch_below.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
@@ -111,7 +110,7 @@ TEST(PresetState, EveryGratisPlaylistHoldsEveryItemOfTheAnswer) {
     EXPECT_TRUE(presetlists_get().empty() && presetSongs_get().empty());
 }
 
-class Presets : public ServiceOn {
+class Presets : public SwitchedOn<SwitchBelow> {
   protected:
     std::string preset_file() { return file("presetPlaylist"); }
 };
@@ -142,7 +141,7 @@ TEST_F(Presets, OpeningAPresetFetchesItsSongsUnderItsId) {
 
     // Switching off withdraws the requests under way; while off nothing is
     // sent.
-    set_status("off");
+    switch_off_below();
     do_presetPlaylist("13");
     EXPECT_EQ(curl_num(), 0);
 }

@@ -1,19 +1,15 @@
-// Recommended playlists, recommended songs, history and genres, and the
-// start-up chain that fetches them. A stand-in curl notes each request and
-// answers nothing; the loop is not run, so each test delivers the answers
-// itself.
+// Recommended playlists, recommended songs, history and genres. A stand-in curl notes each request
+// and answers nothing; the loop is not run, so each test delivers the answers itself.
 #include "catalogue/playlists.h"
 #include "catalogue/presets.h"
 #include "catalogue/recommend.h"
 #include "catalogue/search.h"
 #include "net/curl.h"
-#include "service/login.h"
-#include "service/status.h"
 #include "state/genre_list.h"
 #include "state/playlist.h"
 #include "state/recommendPlaylist.h"
 #include "support/answers.h"
-#include "support/service_on.h"
+#include "support/switch_below.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
@@ -79,7 +75,7 @@ TEST(GenreState, GenresAreOrderedByTheirSortAsUnsigned) {
     EXPECT_TRUE(getGenres().empty());
 }
 
-using Recommend = ServiceOn;
+using Recommend = SwitchedOn<SwitchBelow>;
 
 // What the end-to-end tests do not show: failed answers keep the song list
 // and its file, and nothing is asked while the service is off.
@@ -93,7 +89,7 @@ TEST_F(Recommend, FailedSongAnswersKeepTheListAndNothingIsAskedWhileOff) {
     EXPECT_EQ(ids(songlist_get()), std::vector<uint64_t>{4});
     EXPECT_EQ(file("song"), before);
 
-    set_status("off");
+    switch_off_below();
     do_recommend();
     do_history();
     do_recommendPlaylists();
@@ -118,11 +114,11 @@ TEST_F(Recommend, GenresArePublishedInTheStatusFileAfterEveryAnswer) {
     EXPECT_EQ(getDialogInfo().message, "server([401]: genres)");
 
     // While off the command only shows the status; on, it asks the service.
-    set_status("off");
+    switch_off_below();
     remove_file("status");
     do_genres();
     EXPECT_NE(file("status"), "<missing>");
-    set_status("on");
+    switch_on_below();
     do_genres();
     EXPECT_EQ(sent(1), std::vector<std::string>{"GET /items/genres"});
     EXPECT_FALSE(getDialogInfo().isShow);
@@ -131,53 +127,4 @@ TEST_F(Recommend, GenresArePublishedInTheStatusFileAfterEveryAnswer) {
     EXPECT_EQ(get_status(), 0);
     EXPECT_TRUE(getGenres().empty());
     EXPECT_NE(file("status").find("\"genres\":[]"), std::string::npos);
-}
-
-TEST_F(Recommend, TheChainMovesOnOnlyWithTheAnswerItWaitsFor) {
-    setGratis("false");
-    do_ondemandStart("d", "1");
-    sent(1);
-    callback_account_features(200, "<r/>", nullptr);
-    sent(2);
-    callback_allPresetPlaylist(200, "<r><playlist id=\"1\" name=\"p\" modified_at=\"m\"/></r>",
-                               nullptr);
-    EXPECT_EQ(sent(3), (std::vector<std::string>{"GET /user/account/features", "GET /cms/playlists",
-                                                 "GET /user/playlists"}));
-    EXPECT_EQ(get_startup_step(), 4u);
-
-    // Answers of commands sent meanwhile are applied, but do not run the
-    // next step before the user's playlists are in: that step would create
-    // a playlist for an account that has some.
-    callback_genres(200, GENRES, nullptr);
-    callback_recommendPlaylist(200, "<r/>", nullptr);
-    callback_allPresetPlaylist(200, "<r/>", nullptr);
-    EXPECT_EQ(get_startup_step(), 4u);
-    EXPECT_EQ(getGenres().size(), 3u);
-    EXPECT_TRUE(getDialogInfo().isShow);
-
-    // The user has a playlist: on at once to the genres...
-    const char* mine = "<r><playlist id=\"7\" name=\"mine\" modified_at=\"m\" sort=\"1\"/></r>";
-    callback_allplaylists(200, mine, nullptr);
-    EXPECT_EQ(sent(4).back(), "GET /items/genres");
-    EXPECT_EQ(get_startup_step(), STARTUP_AFTER_GENRES);
-    // ...and a playlists answer to a command sent meanwhile does not run the
-    // genres step again.
-    callback_allplaylists(200, mine, nullptr);
-    EXPECT_EQ(get_startup_step(), STARTUP_AFTER_GENRES);
-    EXPECT_EQ(curl_num(), 4);
-
-    // ...where a failure stops the chain under its dialog.
-    callback_genres(500, "<e/>", nullptr);
-    EXPECT_EQ(getDialogInfo().message, "server([500]: genres)");
-    EXPECT_EQ(get_startup_step(), STARTUP_AFTER_GENRES);
-    EXPECT_EQ(curl_num(), 4);
-
-    // The answer of the genres command sent again goes on to the last step.
-    callback_genres(200, GENRES, nullptr);
-    EXPECT_EQ(sent(5).back(), "GET /items/recommend/playlists");
-    json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_CONNECT_LOGIN, true, false);
-    callback_recommendPlaylist(200, "<r><playlist title=\"R\"/></r>", nullptr);
-    EXPECT_EQ(get_startup_step(), STARTUP_DONE);
-    EXPECT_FALSE(getDialogInfo().isShow);
-    EXPECT_EQ(recommendPlaylists_get().size(), 1u);
 }

@@ -6,7 +6,6 @@
 #include "player/ondemandPlayer.h"
 #include "player/playback.h"
 #include "player/progress.h"
-#include "service/status.h"
 #include "state/contents.h"
 #include "state/dl_list.h"
 #include "state/playManager.h"
@@ -15,6 +14,7 @@
 #include "state/queuelist.h"
 #include "state/song_list.h"
 #include "support/stand_in_service.h"
+#include "support/switch_below.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "ui/dialog.h"
@@ -63,11 +63,11 @@ class Player : public ::testing::Test {
         fs::mk_dir(root.path() + "/usr/local/www/ctrl");
         listen_for_the_link();
         setGratis("false");
-        set_status("on");
+        switch_on_below();
         sent(); // the switch-on messages
     }
     void TearDown() override {
-        set_status("off");
+        switch_off_below();
         run_until([] { return curl_num() == 0; });
         rcssock_close();
         close(peer_);

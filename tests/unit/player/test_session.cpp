@@ -4,10 +4,10 @@
 #include "net/curl.h"
 #include "player/playback.h"
 #include "player/session.h"
-#include "service/status.h"
 #include "state/playManager.h"
 #include "state/service.h"
 #include "state/session.h"
+#include "support/switch_below.h"
 #include "support/temp_root.h"
 #include "support/wait.h"
 #include "xml/xml.h"
@@ -52,15 +52,15 @@ class Session : public ::testing::Test {
                    "echo \"$line\" >> \"$ONDEMAND_ROOT/started\"\n");
         chmod((root.path() + "/usr/bin/curl").c_str(), 0755);
         root.write("/usr/local/olc/api_token.txt", "access");
-        set_status("on");
-        set_status("off");
-        set_status("on");
+        switch_on_below();
+        switch_off_below();
+        switch_on_below();
         setGratis("false");
         dispatched.clear();
         session_set_dispatcher(note_dispatch);
     }
     void TearDown() override {
-        set_status("off");
+        switch_off_below();
         run_until([] { return curl_num() == 0; });
         set_played_song(false);
         setGratis("true");
@@ -116,7 +116,7 @@ TEST_F(Session, TheFileFollowsTheFurthestWholeSecond) {
     EXPECT_FALSE(root.exists(FILE_PATH));
 
     // While the service is off nothing changes.
-    set_status("off");
+    switch_off_below();
     set_seq_time("9000");
     EXPECT_EQ(max_time_sec(), 3);
     EXPECT_EQ(seq_time_msec(), 3000u);
@@ -137,12 +137,12 @@ TEST_F(Session, NoRecordWithoutAnOpenSession) {
     play_song(8);
     session_start("late");
     set_played_song(true);
-    set_status("off");
+    switch_off_below();
     callback_play(200, "<response/>", nullptr);
     EXPECT_FALSE(root.exists(FILE_PATH));
 
     // A refused play event writes nothing either.
-    set_status("on");
+    switch_on_below();
     play_song(8);
     session_start("s-8");
     callback_play(500, "<response/>", nullptr);
@@ -151,7 +151,7 @@ TEST_F(Session, NoRecordWithoutAnOpenSession) {
     EXPECT_EQ(record(), "<sssn song_id=\"8\" session_id=\"s-8\" sec=\"0\" />");
 
     // The switch-off removes it.
-    set_status("off");
+    switch_off_below();
     EXPECT_FALSE(root.exists(FILE_PATH));
 }
 
@@ -177,11 +177,11 @@ TEST_F(Session, EachPlayedSessionEndsWithOneStopEvent) {
     // plays, then the switch-off) reports nothing more.
     play_song(9);
     do_stopApi(9);
-    set_status("off");
+    switch_off_below();
     EXPECT_EQ(requests(), "/user/history/event/stop/6/ session_id=s-6 playtime=42\n");
 
     // The next session is reported again.
-    set_status("on");
+    switch_on_below();
     played("s-7", 9);
     do_stopApi(9);
     EXPECT_EQ(requests(), "/user/history/event/stop/6/ session_id=s-6 playtime=42\n"
