@@ -63,6 +63,13 @@ struct AnswerStream {
     void (*discard)();
 };
 
+// A copy of `row` with one field set: the rows' setters below.
+template <typename Row, typename Field, typename Value>
+constexpr Row row_with(Row row, Field Row::*field, Value value) {
+    row.*field = value;
+    return row;
+}
+
 // A row names only what differs from these defaults, e.g.
 //   AnswerHandler().with_parse_label("recent").with_operation("recent")
 //       .with_success(on_history).with_hides_wait_dialog(true)
@@ -93,59 +100,37 @@ struct AnswerHandler {
     // Each returns a copy with one field set, so that a row reads as the
     // list of what it changes.
     constexpr AnswerHandler with_parse_label(const char* value) const {
-        AnswerHandler row = *this;
-        row.parse_label = value;
-        return row;
+        return row_with(*this, &AnswerHandler::parse_label, value);
     }
     constexpr AnswerHandler with_operation(const char* value) const {
-        AnswerHandler row = *this;
-        row.operation = value;
-        return row;
+        return row_with(*this, &AnswerHandler::operation, value);
     }
     constexpr AnswerHandler with_success(void (*value)(Self&, void*)) const {
-        AnswerHandler row = *this;
-        row.success = value;
-        return row;
+        return row_with(*this, &AnswerHandler::success, value);
     }
     constexpr AnswerHandler with_hides_wait_dialog(bool value) const {
-        AnswerHandler row = *this;
-        row.hides_wait_dialog = value;
-        return row;
+        return row_with(*this, &AnswerHandler::hides_wait_dialog, value);
     }
     constexpr AnswerHandler with_publishes_status(bool value) const {
-        AnswerHandler row = *this;
-        row.publishes_status = value;
-        return row;
+        return row_with(*this, &AnswerHandler::publishes_status, value);
     }
     constexpr AnswerHandler with_unreadable(Unreadable value) const {
-        AnswerHandler row = *this;
-        row.unreadable = value;
-        return row;
+        return row_with(*this, &AnswerHandler::unreadable, value);
     }
     constexpr AnswerHandler with_failure(Failure value) const {
-        AnswerHandler row = *this;
-        row.failure = value;
-        return row;
+        return row_with(*this, &AnswerHandler::failure, value);
     }
     constexpr AnswerHandler with_parse_debug(const char* value) const {
-        AnswerHandler row = *this;
-        row.parse_debug = value;
-        return row;
+        return row_with(*this, &AnswerHandler::parse_debug, value);
     }
     constexpr AnswerHandler with_taken_failure(int value) const {
-        AnswerHandler row = *this;
-        row.taken_failure = value;
-        return row;
+        return row_with(*this, &AnswerHandler::taken_failure, value);
     }
     constexpr AnswerHandler with_failed(void (*value)(void*)) const {
-        AnswerHandler row = *this;
-        row.failed = value;
-        return row;
+        return row_with(*this, &AnswerHandler::failed, value);
     }
     constexpr AnswerHandler with_stream(const AnswerStream* value) const {
-        AnswerHandler row = *this;
-        row.stream = value;
-        return row;
+        return row_with(*this, &AnswerHandler::stream, value);
     }
 };
 
@@ -171,29 +156,19 @@ struct RequestStarter {
     // Each returns a copy with one field set, so that a row reads as the
     // list of what it changes.
     constexpr RequestStarter with_needs_service_on(bool value) const {
-        RequestStarter row = *this;
-        row.needs_service_on = value;
-        return row;
+        return row_with(*this, &RequestStarter::needs_service_on, value);
     }
     constexpr RequestStarter with_wait_message(const char* value) const {
-        RequestStarter row = *this;
-        row.wait_message = value;
-        return row;
+        return row_with(*this, &RequestStarter::wait_message, value);
     }
     constexpr RequestStarter with_unsent_label(const char* value) const {
-        RequestStarter row = *this;
-        row.unsent_label = value;
-        return row;
+        return row_with(*this, &RequestStarter::unsent_label, value);
     }
     constexpr RequestStarter with_publishes_status(bool value) const {
-        RequestStarter row = *this;
-        row.publishes_status = value;
-        return row;
+        return row_with(*this, &RequestStarter::publishes_status, value);
     }
     constexpr RequestStarter with_newest_only(bool value) const {
-        RequestStarter row = *this;
-        row.newest_only = value;
-        return row;
+        return row_with(*this, &RequestStarter::newest_only, value);
     }
 };
 
