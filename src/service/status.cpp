@@ -28,6 +28,7 @@
 #include "ui/json.h"
 
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -239,6 +240,11 @@ void initCallWebApi() {
     }
 }
 
+namespace {
+
+// Moves the chain on after a list is stored, but only when the chain waits
+// for that list (its step is one of `waiting_steps`) or has finished (the
+// call then republishes the status and hides the wait dialog).
 void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps) {
     if (chain_closed_) {
         return;
@@ -253,6 +259,8 @@ void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps) {
         initCallWebApi();
     }
 }
+
+} // namespace
 
 void startup_list_loaded(CatalogueList list) {
     switch (list) {

@@ -6,7 +6,6 @@
 #include "state/service.h"
 
 #include <cstdint>
-#include <initializer_list>
 
 // "on" or "off" in any case; anything else does nothing. `why` goes into the
 // operator's log line of a switch.
@@ -27,14 +26,9 @@ constexpr unsigned int STARTUP_AFTER_CREATE = 5;
 constexpr unsigned int STARTUP_AFTER_GENRES = 6;
 constexpr unsigned int STARTUP_DONE = 7;
 
-// Moves the chain on after a successful catalogue answer, but only when the
-// chain waits for that answer (its step is one of `waiting_steps`) or has
-// finished (the call then republishes the status and hides the wait
-// dialog). The same answers also come for commands: one that arrives while
-// the chain waits for another step must not run that step early.
-void continue_startup_chain(std::initializer_list<unsigned int> waiting_steps);
 // The catalogue's report of a list stored: the chain moves on when it waits
-// for that list.
+// for that list. The same lists also come for commands: one that arrives
+// while the chain waits for another step must not run that step early.
 void startup_list_loaded(CatalogueList list);
 unsigned int get_startup_step();
 // The chain has finished (or none was started).
