@@ -25,6 +25,7 @@ from fakes import Daemon, DeviceRoot, FakeControlServer, FakeMusicService, wait_
 from fakes.answers import FEATURES_OA, LOGIN_OK, items_answer, song_item  # noqa: E402
 from fakes.catalogue import gratis_answer, preset_entry  # noqa: E402
 from fakes.published import wait_for_file  # noqa: E402
+from fakes.play import queue_batch, settled, start_loaded_song, wait_load  # noqa: E402
 from fakes.songs import archive, midi_file, serve_song  # noqa: E402
 
 SIZES = (100, 1000, 10000, 50000)
@@ -100,6 +101,18 @@ class Inotify:
                 if found == name:
                     return now
         raise TimeoutError(f"{name} was not renamed into place")
+
+    def count(self):
+        """The renames since the last count, reading what is queued."""
+        renames = 0
+        while select.select([self.fd], [], [], 0)[0]:
+            data = os.read(self.fd, 65536)
+            offset = 0
+            while offset < len(data):
+                length = struct.unpack_from("iIII", data, offset)[3]
+                offset += 16 + length
+                renames += 1
+        return renames
 
     def close(self):
         os.close(self.fd)
@@ -215,6 +228,40 @@ def latency_while_unpacking(device, commands):
     return latencies[max(int(len(latencies) * 0.99) - 1, 0)], len(latencies)
 
 
+QUEUE_SONGS = 12
+
+
+def files_per_song(device):
+    """JSON files renamed into place per song, playing QUEUE_SONGS songs
+    through the queue: from the queue batch to the last song started with
+    every request it caused answered."""
+    ids = range(1001, 1001 + QUEUE_SONGS)
+    for song_id in ids:
+        serve_song(device.service, song_id, {"midi": midi_file(song_id % 7 + 1)})
+    # At rest after the start-up chain, as the player of the tests: a loaded
+    # song is started.
+    for element, answer in (('<rcs status="to_standby"/>', '<set_rcs mode="normal"/>'),
+                            ('<set_ondemand status="on"/>', '<set_seq time="0" />')):
+        mark = device.control.mark()
+        device.control.send(element)
+        device.control.wait_for(answer, after=mark)
+    device.search(ids)
+    watch = Inotify(device.root.ctrl_dir)
+    try:
+        mark = device.control.mark()
+        queue_batch(device.control, ids)
+        for number in range(QUEUE_SONGS):
+            if number:
+                mark = device.control.mark()
+                device.control.send('<seq status="nosong"/>')
+            wait_load(device.control, mark, timeout=30)
+            start_loaded_song(device.control)
+        settled(device.service, device.daemon, device.control)
+        return watch.count() / QUEUE_SONGS
+    finally:
+        watch.close()
+
+
 def search_footprint(device, items):
     """CPU seconds, peak RSS above idle and RSS after, for one search. Idle
     is the daemon after a small search, so the code a search runs is
@@ -302,6 +349,11 @@ def main():
         device.close()
     device = Device(binary)
     try:
+        per_song = files_per_song(device)
+    finally:
+        device.close()
+    device = Device(binary)
+    try:
         unpack_p99, unpack_moves = latency_while_unpacking(device, 20 if quick else 1000)
     finally:
         device.close()
@@ -326,6 +378,8 @@ def main():
               "songs, texts at 512 B)", mib(list_answer), ""),
              ("peak RSS above idle, that answer", mib(list_peak), ""),
              ("largest published file after it", mib(list_file), "<= 2.00 MiB (< 8 MiB)"),
+             (f"JSON files written per song played through the queue ({QUEUE_SONGS} songs)",
+              f"{per_song:.1f}", ""),
              ("queue move to renamed file, median", f"{median * 1e3:.3f} ms", ""),
              ("queue move to renamed file, 99th percentile", f"{p99 * 1e3:.3f} ms", ""),
              (f"idle CPU over {2 if quick else 30} s", f"{idle * 1e3:.1f} ms", "0"),

@@ -173,10 +173,12 @@ int read_small_file(const std::string& path, std::string& out) {
         close(fd);
         return -1;
     }
-    out.assign(SMALL_FILE_MAX, '\0');
+    // Read on the stack: tokens and settings are read at every use, and a
+    // heap block of the bound for each read would cost more than the read.
+    char buffer[SMALL_FILE_MAX];
     size_t done = 0;
     while (done < SMALL_FILE_MAX) {
-        ssize_t n = read(fd, &out[done], SMALL_FILE_MAX - done);
+        ssize_t n = read(fd, buffer + done, SMALL_FILE_MAX - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -186,7 +188,7 @@ int read_small_file(const std::string& path, std::string& out) {
         done += static_cast<size_t>(n);
     }
     close(fd);
-    out.resize(done);
+    out.assign(buffer, done);
     return 0;
 }
 

@@ -23,6 +23,8 @@ int daemon_run() {
     signal(SIGPIPE, SIG_IGN);
     shutdown_watch();
     debug_printf("** ondemand %s\n", APP_VERSION);
+    // Files are written once per pass of the loop, whatever marked them.
+    json_defer(true);
     log_enable(true);
     log_info("ondemand %s started, root %s", APP_VERSION,
              paths::root().empty() ? "/" : paths::root().c_str());
@@ -37,10 +39,13 @@ int daemon_run() {
     curl_configure();
     json_make_init();
     store_seq_status(SEQ_UNKNOWN);
+    json_flush();
     while (!shutdown_requested()) {
         rvx_Selects(-1);
+        json_flush();
     }
     shutdown_children();
+    json_flush();
     rcssock_close();
     log_info("ondemand stopped on signal %d", shutdown_signal());
     return 0;

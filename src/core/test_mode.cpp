@@ -10,6 +10,7 @@
 #include "request/answer.h"
 #include "service/login.h"
 #include "state/song_list.h"
+#include "ui/json.h"
 #include "xml/self.h"
 #include "xml/xml.h"
 
@@ -149,6 +150,7 @@ int close_event(rvx_st_io* io) {
 
 int do_test() {
     shutdown_watch();
+    json_defer(true);
     xml_init();
     connect_hooks();
     curl_configure();
@@ -164,7 +166,9 @@ int do_test() {
     while (((stdin_ != nullptr && rvx_Get_InUse(stdin_)) || curl_num() > 0) &&
            !shutdown_requested()) {
         rvx_Selects(-1);
+        json_flush();
     }
     shutdown_children();
+    json_flush();
     return 0;
 }

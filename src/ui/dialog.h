@@ -23,7 +23,7 @@ void setDialogInfo(std::string title, std::string message, std::string type, boo
                    bool confirmed);
 void initDialogInfo();
 
-// Each of these rewrites the dialog file.
+// Each of these rewrites (or, deferred, marks) the dialog file.
 void json_make_ondemand_dialog_confirmed();
 void json_make_dlg_wait_modal(std::string title, std::string message, bool isShow, bool isProg);
 void json_make_dlg_message(std::string title, std::string message);

@@ -262,7 +262,13 @@ std::string& json_escape(std::string& text) {
     return text;
 }
 
-void json_make_status_json() {
+namespace {
+
+// The request count the status file shows; -1 until it is first written.
+int published_count_ = -1;
+
+void write_status() {
+    published_count_ = webapi_num();
     Writer w;
     w.open()
         .number("updatetime", get_systime())
@@ -276,10 +282,10 @@ void json_make_status_json() {
             w.open().quoted("id", id_of(g.id)).text("name", g.name).quoted("sort", g.sort).close();
         });
     }
-    w.end_array().number("download", webapi_num()).close().publish(STATUS_FILE);
+    w.end_array().number("download", published_count_).close().publish(STATUS_FILE);
 }
 
-void json_make_dialog_json() {
+void write_dialog() {
     const dialogInfo& d = getDialogInfo();
     Writer w;
     w.open()
@@ -297,7 +303,7 @@ void json_make_dialog_json() {
         .publish(DIALOG_FILE);
 }
 
-void json_make_songlist_json() {
+void write_songlist() {
     const SongStore& songs = songlist_get();
     size_t count = songs.size() < MAX_PUBLISHED_SONGS ? songs.size() : MAX_PUBLISHED_SONGS;
     Writer w;
@@ -316,7 +322,7 @@ void json_make_songlist_json() {
     w.end_array().close().publish(SONG_FILE);
 }
 
-void json_make_queuelist_json() {
+void write_queuelist() {
     Writer w;
     w.open().quoted_time("updatetime", get_systime()).array("songs");
     for (const Song& s : queuelist_get()) {
@@ -325,15 +331,15 @@ void json_make_queuelist_json() {
     w.end_array().close().publish(QUEUE_FILE);
 }
 
-void json_make_playlist_json() {
+void write_playlist() {
     write_playlists(PLAYLIST_FILE, playlists_get(), playlistSongs_get());
 }
 
-void json_make_presetPlaylist_json() {
+void write_presetPlaylist() {
     write_playlists(PRESET_FILE, presetlists_get(), presetSongs_get());
 }
 
-void json_make_recommendPlaylist_json() {
+void write_recommendPlaylist() {
     Writer w;
     w.open().quoted_time("updatetime", get_systime()).array("playlists");
     for (const Playlist& p : recommendPlaylists_get()) {
@@ -346,7 +352,7 @@ void json_make_recommendPlaylist_json() {
     w.end_array().close().publish(RECOMMEND_FILE);
 }
 
-void json_make_playmanager_info() {
+void write_playmanager() {
     const PlayManager& pm = getOndemandPlayManager();
     Writer w;
     w.open()
@@ -362,40 +368,95 @@ void json_make_playmanager_info() {
     w.close().close().publish(PLAYMANAGER_FILE);
 }
 
-namespace {
-
 void reset_play_manager() {
     ondemandInitManager();
     ondemandSetRepeatType(REPEAT_OFF);
 }
 
-// Every published file with its writer and the reset of the state it shows;
-// the status file goes last, as it also shows the genres.
+// Every published file with its writer and the reset of the state it shows,
+// in the order a pass writes them: the status file goes last, as it also
+// shows the genres and the requests the others' changes may have started.
+enum File { SONGS, QUEUE, PLAYLISTS, PRESETS, RECOMMEND, PLAYMANAGER, DIALOG, STATUS, FILE_COUNT };
 const struct {
     const char* name;
     void (*write)();
     void (*reset)();
-} FILES[] = {
-    {SONG_FILE, json_make_songlist_json, songlist_clear},
-    {QUEUE_FILE, json_make_queuelist_json, init_qlist},
-    {PLAYLIST_FILE, json_make_playlist_json, init_userplaylist},
-    {PRESET_FILE, json_make_presetPlaylist_json, init_presetPlaylist},
-    {RECOMMEND_FILE, json_make_recommendPlaylist_json, init_recmplaylist},
-    {PLAYMANAGER_FILE, json_make_playmanager_info, reset_play_manager},
-    {DIALOG_FILE, json_make_dialog_json, initDialogInfo},
-    {STATUS_FILE, json_make_status_json, init_genrelist},
+} FILES[FILE_COUNT] = {
+    {SONG_FILE, write_songlist, songlist_clear},
+    {QUEUE_FILE, write_queuelist, init_qlist},
+    {PLAYLIST_FILE, write_playlist, init_userplaylist},
+    {PRESET_FILE, write_presetPlaylist, init_presetPlaylist},
+    {RECOMMEND_FILE, write_recommendPlaylist, init_recmplaylist},
+    {PLAYMANAGER_FILE, write_playmanager, reset_play_manager},
+    {DIALOG_FILE, write_dialog, initDialogInfo},
+    {STATUS_FILE, write_status, init_genrelist},
 };
 
+bool deferred_ = false;
+bool marked_[FILE_COUNT] = {};
+
+// Writes the file now, or, deferred, marks it for the next flush.
+void publish(File file) {
+    if (deferred_) {
+        marked_[file] = true;
+    } else {
+        FILES[file].write();
+    }
+}
+
 } // namespace
+
+void json_make_status_json() {
+    publish(STATUS);
+}
+void json_make_dialog_json() {
+    publish(DIALOG);
+}
+void json_make_songlist_json() {
+    publish(SONGS);
+}
+void json_make_queuelist_json() {
+    publish(QUEUE);
+}
+void json_make_playlist_json() {
+    publish(PLAYLISTS);
+}
+void json_make_presetPlaylist_json() {
+    publish(PRESETS);
+}
+void json_make_recommendPlaylist_json() {
+    publish(RECOMMEND);
+}
+void json_make_playmanager_info() {
+    publish(PLAYMANAGER);
+}
+
+void json_defer(bool on) {
+    deferred_ = on;
+}
+
+void json_flush() {
+    // Requests started or ended since the status file was written show in it
+    // even when nothing else it shows changed.
+    if (published_count_ >= 0 && webapi_num() != published_count_) {
+        marked_[STATUS] = true;
+    }
+    for (int file = 0; file < FILE_COUNT; ++file) {
+        if (marked_[file]) {
+            marked_[file] = false;
+            FILES[file].write();
+        }
+    }
+}
 
 void json_set_publisher(JsonPublisher publisher) {
     publisher_ = publisher;
 }
 
 void json_make_init() {
-    for (const auto& file : FILES) {
-        file.reset();
-        file.write();
+    for (int file = 0; file < FILE_COUNT; ++file) {
+        FILES[file].reset();
+        publish(static_cast<File>(file));
     }
 }
 

@@ -4,6 +4,10 @@
 
 #include <string>
 
+// Each json_make_* writes its file, or, once json_defer(true) is set, only
+// marks it: a handler changes state and marks the files that show it, and
+// json_flush() writes each marked file once, after the handling is done.
+
 void json_make_status_json();
 void json_make_dialog_json();
 void json_make_songlist_json();
@@ -13,10 +17,17 @@ void json_make_presetPlaylist_json();
 void json_make_recommendPlaylist_json();
 void json_make_playmanager_info();
 
-// Resets the published state (lists, play manager, dialog) and writes all
-// eight files.
+// Resets the published state (lists, play manager, dialog) and writes (or
+// marks) all eight files.
 void json_make_init();
 void json_clean();
+
+// The daemon's loop defers: a file marked several times in one pass is
+// written once, at its end.
+void json_defer(bool on);
+// Writes the marked files, in a fixed order with the status file last; the
+// status file also when the request count it shows is no longer current.
+void json_flush();
 
 // A stand-in for the files, for programs that publish millions of times (the
 // fuzz programs): when set, every file's finished text goes to it, with the

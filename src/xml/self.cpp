@@ -33,14 +33,13 @@ namespace {
 constexpr const char* WHITE_SPACE = " \t\r\n";
 
 // Names are ASCII in every message and answer; other bytes stay as they are.
-std::string lower(const XML_Char* text) {
-    std::string out(text);
+void lower_into(const XML_Char* text, std::string& out) {
+    out.assign(text);
     for (char& c : out) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
     }
-    return out;
 }
 
 // Builds the tree straight from the parser's events. The open elements are
@@ -65,6 +64,10 @@ struct SelfBuilder {
     std::vector<const XML_Char*> layout;
     std::vector<size_t> order;
     std::vector<std::string> names;
+    // Room for learning a layout, kept between elements: nested elements of
+    // different layouts take turns, and each would otherwise allocate anew.
+    std::vector<std::string> lowered;
+    std::vector<size_t> sorted;
 };
 
 // Finds the order of the element's attributes, unless it is the last one's.
@@ -77,12 +80,14 @@ void learn_layout(SelfBuilder& builder, const XML_Char** attributes, size_t coun
         return;
     }
     builder.layout.clear();
-    std::vector<std::string> lowered;
+    std::vector<std::string>& lowered = builder.lowered;
+    lowered.resize(count);
     for (size_t i = 0; i < count; ++i) {
         builder.layout.push_back(attributes[2 * i]);
-        lowered.push_back(lower(attributes[2 * i]));
+        lower_into(attributes[2 * i], lowered[i]);
     }
-    std::vector<size_t> sorted(count);
+    std::vector<size_t>& sorted = builder.sorted;
+    sorted.resize(count);
     for (size_t i = 0; i < count; ++i) {
         sorted[i] = i;
     }
@@ -112,7 +117,7 @@ void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attribu
         node = &builder->open.back()->children.back();
     }
     builder->started = true;
-    node->name = lower(name);
+    lower_into(name, node->name);
     size_t count = 0;
     while (attributes[count * 2] != nullptr) {
         ++count;

@@ -59,5 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             handler(status, body, curl_user_of_id(7));
         }
     }
+    fuzz_done();
     return 0;
 }

@@ -15,5 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(buffer, data, count);
     buffer[count] = '\0';
     xml_parse(buffer);
+    fuzz_done();
     return 0;
 }

@@ -10,5 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_setup();
     fs::write_file_atomic(paths::at(paths::SESSION_FILE), fuzz_text(data, size));
     checkSessionInfo();
+    fuzz_done();
     return 0;
 }

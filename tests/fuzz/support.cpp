@@ -41,6 +41,8 @@ void drop_published(const char*, const std::string&) {}
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     curl_set_transport(record_request);
     json_set_publisher(drop_published);
+    // As in the daemon's loop: an input marks files, fuzz_done renders them.
+    json_defer(true);
     return 0;
 }
 
@@ -67,6 +69,10 @@ void fuzz_setup() {
         abort();
     }
     requests_.clear();
+}
+
+void fuzz_done() {
+    json_flush();
 }
 
 const std::string& fuzz_root() {

@@ -21,6 +21,11 @@
 // them: a child or a file per input would cost a hundred times the handler.
 void fuzz_setup();
 
+// Called at the end of every input that runs handlers: the JSON files they
+// marked are rendered, each once, as the daemon's loop does after a pass.
+// (The replay programs write every file when it is made, marking none.)
+void fuzz_done();
+
 // The root made by fuzz_setup().
 const std::string& fuzz_root();
 

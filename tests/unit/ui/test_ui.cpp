@@ -16,6 +16,7 @@
 #include <regex>
 #include <set>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -117,6 +118,55 @@ TEST_F(Published, APublisherTakesTheTextsInsteadOfTheFiles) {
     for (const auto& file : taken) {
         EXPECT_EQ(without_time(file.second), published(root, file.first)) << file.first;
     }
+}
+
+// Deferred, the json_make_* calls of a pass mark files; the flush writes each
+// marked one once, in the fixed order with the status file last, showing the
+// state as the pass left it.
+TEST_F(Published, DeferredFilesAreWrittenOncePerFlush) {
+    static std::vector<std::pair<std::string, std::string>> taken;
+    taken.clear();
+    json_set_publisher([](const char* name, const std::string& text) {
+        taken.emplace_back(name, without_time(text));
+    });
+    json_defer(true);
+    struct Case {
+        void (*marks)();
+        std::vector<std::string> written;
+    };
+    const Case cases[] = {
+        {[] {
+             json_make_status_json();
+             json_make_dlg_wait_modal(DLG_TITLE_MESSAGE, DLG_MSG_LOADING, true, false);
+             json_make_queuelist_json();
+             json_make_songlist_json();
+             json_make_dlg_error("Error", "last");
+             json_make_status_json();
+         },
+         {"ondemand_song.json", "ondemand_queuelist.json", "ondemand_dialog.json",
+          "ondemand_status.json"}},
+        {[] {}, {}},
+        {json_make_init,
+         {"ondemand_song.json", "ondemand_queuelist.json", "ondemand_playlist.json",
+          "ondemand_presetPlaylist.json", "ondemand_recommendPlaylist.json",
+          "ondemand_playmanager.json", "ondemand_dialog.json", "ondemand_status.json"}},
+    };
+    for (const Case& c : cases) {
+        taken.clear();
+        c.marks();
+        EXPECT_TRUE(taken.empty());
+        json_flush();
+        std::vector<std::string> names;
+        for (const auto& file : taken) {
+            names.push_back(file.first);
+        }
+        EXPECT_EQ(names, c.written);
+        if (&c == &cases[0]) {
+            EXPECT_NE(taken[2].second.find("\"message\":\"last\""), std::string::npos);
+        }
+    }
+    json_defer(false);
+    json_set_publisher(nullptr);
 }
 
 TEST_F(Published, SongFileHoldsAtMostTwoHundredSortedSongs) {
