@@ -101,7 +101,7 @@ def test_a_gratis_start_fetches_the_gratis_playlists_and_nothing_else(root, serv
     service.route(*GRATIS, body=GRATIS_ANSWER, delay=scaled(0.5))
     control_server.send(START)
     service.wait_for_requests(2)
-    assert masked(published(root, "dialog")) == CONNECTING_LOGIN
+    wait_for_file(root, "dialog", CONNECTING_LOGIN)
 
     # Both playlists hold every song of the answer, in its order.
     wait_for_file(root, "presetPlaylist", playlist_file([
@@ -202,7 +202,7 @@ def test_recommended_songs_and_history_fill_the_song_file(root, service, control
     wait_for_file(root, "song", song_file([search_song(1)]))
     control_server.send('<set_ondemand cmd="recommendSong"/>')
     service.wait_for_requests(2)
-    assert masked(published(root, "dialog")) == WAIT_DIALOG
+    wait_for_file(root, "dialog", WAIT_DIALOG)
     # Sorted by display order; an item that lacks a required attribute is
     # left out.
     wait_for_file(root, "song", song_file([search_song(6, order=1), search_song(8, order=2)]))

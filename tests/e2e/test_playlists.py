@@ -71,7 +71,7 @@ def test_the_playlist_file_holds_the_list_and_the_songs_of_playlists_still_liste
 
     fetch_songs(service, control_server, root, 7, SONGS_7, None, delay=scaled(0.5))
     service.wait_for_requests(2)
-    assert masked(published(root, "dialog")) == WAIT_DIALOG
+    wait_for_file(root, "dialog", WAIT_DIALOG)
     wait_for_file(root, "playlist", playlist_file([mine(PUBLISHED_7), evening()]))
     wait_for_file(root, "dialog", WAIT_HIDDEN)
     fetch_songs(service, control_server, root, 9, SONGS_9,
@@ -130,8 +130,7 @@ def test_an_edit_shows_its_dialog_sends_its_request_and_fetches_the_list_again(
     control_server.send(f"<set_ondemand {fields}/>")
 
     edit = service.wait_for_requests(1)[0]
-    assert masked(published(root, "dialog")) == (NO_DIALOG if message is None
-                                                  else wait_dialog(message))
+    wait_for_file(root, "dialog", NO_DIALOG if message is None else wait_dialog(message))
     assert (edit.method, edit.path, edit.form_pairs) == ("POST", path, form)
 
     wait_for_file(root, "playlist", playlist_file([mine(), evening()]))

@@ -10,8 +10,8 @@ from conftest import SWITCHED_OFF, SWITCHED_ON, sent, store_tokens, switch_on
 from fakes import scaled, wait_until
 from fakes.answers import error_answer, items_answer, song_item
 from fakes.published import (NO_DIALOG, WAIT_DIALOG, WAIT_HIDDEN, error_dialog, masked,
-                             published, search_song, song_file, status, status_file,
-                             wait_for_dialog, wait_for_file)
+                             published, search_song, song_file, status_file,
+                             wait_for_dialog, wait_for_file, wait_for_status)
 
 
 @pytest.fixture
@@ -79,9 +79,9 @@ def test_a_large_search_is_published_exactly_under_a_wait_dialog(root, service, 
     service.route("GET", "/items", body=items_answer(ITEMS), delay=scaled(0.5))
     control_server.send('<set_ondemand cmd="search" page="1" page_size="300" title="x"/>')
     service.wait_for_requests(1)
-    assert masked(published(root, "dialog")) == WAIT_DIALOG
-    # The status file was rewritten with the request under way.
-    assert masked(published(root, "status")) == status_file("on", download=1)
+    # Both files are written at the end of the pass that started the request.
+    wait_for_file(root, "dialog", WAIT_DIALOG)
+    wait_for_file(root, "status", status_file("on", download=1))
 
     assert len(PUBLISHED) == 200
     wait_for_file(root, "song", song_file(PUBLISHED))
@@ -193,4 +193,4 @@ def test_a_refusal_worded_by_the_service_switches_everything_off(root, service, 
     assert wait_until(lambda: not root.exists("/usr/local/ondemand"))
     shown = wait_for_dialog(root, type="error")
     assert shown["message"] == "server([403]: search)\n[ Not in this region ]"
-    assert status(root)["status"] == "off"
+    assert wait_for_status(root, status="off")

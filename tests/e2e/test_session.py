@@ -80,7 +80,7 @@ def test_a_cancel_switches_off_when_the_running_step_answers(root, service, cont
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
     # The reset clears the dialog; the chain's last step then hides the wait.
     wait_for_dialog(root, type="wait", isShow=False)
-    assert status(root)["status"] == "off"
+    assert wait_for_status(root, status="off")
     assert wait_until(lambda: not root.exists("/usr/local/ondemand"))
     control_server.sync()
     assert len(service.requests) == 1
@@ -97,7 +97,7 @@ def test_a_refused_account_request_ends_the_session(root, service, control_serve
     assert dialog(root)["message"] == "server([403]: account)\n[ Not here ]"
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
     assert wait_until(lambda: not root.exists("/usr/local/ondemand"))
-    assert status(root)["status"] == "off"
+    assert wait_for_status(root, status="off")
 
     # Another failure stops the chain where it is, with the service on, and
     # the status file says so.
