@@ -257,6 +257,5 @@ def test_a_refused_catalogue_request_switches_off_and_empties_every_list(
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF
     for name in ("song", "playlist", "presetPlaylist", "recommendPlaylist", "queuelist"):
         assert masked(published(root, name)) == AT_START[name], name
-    assert masked(published(root, "status")) == status_file("off", gratis=False,
-                                                            original_artist=True)
+    wait_for_file(root, "status", status_file("off", gratis=False, original_artist=True))
     assert not root.exists("/usr/local/ondemand")

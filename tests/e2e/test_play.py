@@ -23,7 +23,7 @@ from fakes.play import (HOLD, LOAD, PLAY, queue_batch, requests_to, search, sett
 from fakes.playlists import playlist_entry, playlist_songs_answer, playlists_answer
 from fakes.published import (NAMES, dialog_file, listed_song, managed_song, masked,
                              playmanager_file, published, published_json, queuelist_file, status,
-                             wait_for_dialog, wait_for_file)
+                             wait_for_dialog, wait_for_file, wait_for_status)
 from fakes.songs import (address_paths, archive, file_path as served_path, image_file, midi_file,
                          mp3_file, serve_song, song_archive, symlink)
 
@@ -180,7 +180,7 @@ def test_a_queue_built_from_a_search_plays_from_its_first_entry(root, service, c
     # The sequencer starts it; a gratis member's plays are not reported: the
     # status file written at the first "play" counts no request under way.
     assert start_loaded_song(control_server) == PLAY
-    assert status(root)["download"] == 0
+    assert wait_for_status(root, download=0)
     assert not any("/history/" in r.path for r in service.requests)
 
 

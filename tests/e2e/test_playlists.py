@@ -214,6 +214,6 @@ def test_a_refused_playlist_request_switches_off_and_empties_every_list(root, se
     assert shown["message"] == "server([403]: get user playlist)\n[ Not here ]"
     control_server.wait_for('<set_rcs mode="normal"/>', after=mark)
     assert sent(control_server) == SWITCHED_ON + SWITCHED_OFF + SWITCHED_ON + SWITCHED_OFF
-    assert status(root)["status"] == "off"
+    assert wait_for_status(root, status="off")
     for name in ("song", "queuelist", "playlist", "presetPlaylist", "recommendPlaylist"):
         assert masked(published(root, name)) == AT_START[name], name
