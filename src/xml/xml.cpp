@@ -5,10 +5,15 @@
 
 #include <cstdint>
 #include <cstring>
+#include <sys/random.h>
 
 namespace {
 
 XML_Parser parser_ = nullptr;
+// The salt of the parser's name hashes, drawn once: left unset, the parser
+// draws a new one from the kernel at every parse, a system call per answer.
+// 0 when none could be drawn; the parser then draws its own as before.
+unsigned long hash_salt_ = 0;
 
 void XMLCALL refuse_doctype(void*, const XML_Char*, const XML_Char*, const XML_Char*, int) {
     xml_stop();
@@ -75,6 +80,9 @@ bool xml_run(const char* text, size_t length, bool unescape_slashes, void* user,
         XML_ParserReset(parser_, nullptr) != XML_TRUE) {
         return false;
     }
+    if (hash_salt_ != 0) {
+        XML_SetHashSalt(parser_, hash_salt_);
+    }
     XML_SetUserData(parser_, user);
     XML_SetElementHandler(parser_, handlers.start, handlers.end);
     XML_SetCharacterDataHandler(parser_, handlers.text);
@@ -118,6 +126,10 @@ void xml_stop() {
 int xml_init() {
     if (parser_ == nullptr) {
         parser_ = XML_ParserCreate(nullptr);
+        unsigned long salt = 0;
+        if (getrandom(&salt, sizeof salt, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof salt)) {
+            hash_salt_ = salt;
+        }
     }
     return parser_ != nullptr ? 0 : -1;
 }
