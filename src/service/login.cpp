@@ -14,6 +14,7 @@
 #include "ui/dialog_keys.h"
 #include "ui/json.h"
 
+#include <climits>
 #include <cstdlib>
 
 namespace {
@@ -213,6 +214,16 @@ void answer_tokens(int status, const std::string& body, void* user, bool login) 
     }
 }
 
+// The service's lifetime in seconds as milliseconds; a lifetime too long or
+// too negative for that stops at the largest one (the product would overflow).
+long long seconds_to_ms(long long seconds) {
+    constexpr long long LIMIT = LLONG_MAX / 1000;
+    if (seconds > LIMIT || seconds < -LIMIT) {
+        return seconds > 0 ? LLONG_MAX : LLONG_MIN;
+    }
+    return seconds * 1000;
+}
+
 } // namespace
 
 bool store_tokens(const Self& answer, bool arm_refresh) {
@@ -228,7 +239,7 @@ bool store_tokens(const Self& answer, bool arm_refresh) {
             token = text;
             auto expires = node.attributes.find("expires");
             expires_ms = expires != node.attributes.end()
-                             ? strtoll(expires->second.c_str(), nullptr, 10) * 1000
+                             ? seconds_to_ms(strtoll(expires->second.c_str(), nullptr, 10))
                              : 0;
         } else if (node.name == "refreshtoken") {
             refresh = text;

@@ -5,6 +5,7 @@
 #include "common/common.h"
 #include "service/login.h"
 
+#include <climits>
 #include <cstdlib>
 
 namespace {
@@ -17,9 +18,16 @@ long long backoff_ms_ = REFRESH_BACKOFF_FIRST_MS;
 long long armed_delay_ms_ = 0;
 
 // A span of the service's clock on the daemon's, shortened with the period.
+// A span beyond the range of the result stops at its end.
 long long scaled(long long ms) {
-    return static_cast<long long>(static_cast<double>(ms) * static_cast<double>(period_ms_) /
-                                  static_cast<double>(REFRESH_PERIOD_MS));
+    double span = static_cast<double>(ms) * static_cast<double>(period_ms_) /
+                  static_cast<double>(REFRESH_PERIOD_MS);
+    // 2^63: the first double above the range; its negative is the range's end.
+    constexpr double END = 9223372036854775808.0;
+    if (span >= END) {
+        return LLONG_MAX;
+    }
+    return span <= -END ? LLONG_MIN : static_cast<long long>(span);
 }
 
 int arm(long long delay_ms) {

@@ -68,7 +68,10 @@ def corpus():
                         downloadurls_answer({"zip": "https:\\/\\/cdn\\/7.zip"}),
                         '<response><url type="midi">https:\\/\\/cdn\\/42.mid</url></response>'],
         "login": [LOGIN_OK, FEATURES_OA,
-                  '<response><apis><api name="items" url="/items"/></apis></response>'],
+                  '<response><apis><api name="items" url="/items"/></apis></response>',
+                  # a lifetime whose milliseconds overflow 64 bits
+                  '<response><token expires="99999999999999999">abc</token>'
+                  '<refreshtoken>r</refreshtoken></response>'],
     }
     sets = {f"answer_{group}": answers + ERRORS for group, answers in answers_of.items()}
     sets["control"] = control_messages()

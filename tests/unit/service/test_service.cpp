@@ -13,8 +13,10 @@
 #include "xml/self.h"
 #include "xml/xml.h"
 
+#include <climits>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <utility>
 
 class Service : public ::testing::Test {
   protected:
@@ -253,6 +255,27 @@ TEST_F(Service, TokensFromAnAnswerTree) {
     EXPECT_FALSE(is_refresh_timer_armed());
     store_tokens(answer, true);
     EXPECT_TRUE(is_refresh_timer_armed());
+}
+
+// A lifetime beyond what milliseconds can hold stops at the end of the range
+// (the product once overflowed); the refresh is still armed.
+TEST_F(Service, TokenLifetimesOutOfRangeStopAtTheEnd) {
+    const std::pair<const char*, long long> cases[] = {
+        {"9223372036854775", 9223372036854775000LL},
+        {"9223372036854776", LLONG_MAX},
+        {"99999999999999999999", LLONG_MAX},
+        {"-99999999999999999", LLONG_MIN},
+    };
+    for (const auto& [expires, ms] : cases) {
+        Self answer;
+        ASSERT_EQ(self_parse(std::string("<r><token expires=\"") + expires +
+                                 "\">t</token><refreshtoken>r</refreshtoken></r>",
+                             answer),
+                  0);
+        EXPECT_TRUE(store_tokens(answer, true)) << expires;
+        EXPECT_EQ(set_token_expires(), ms) << expires;
+        EXPECT_TRUE(is_refresh_timer_armed()) << expires;
+    }
 }
 
 TEST_F(Service, AccountFeaturesSetTheOriginalArtistFlag) {
