@@ -1,7 +1,9 @@
-// A service answer given to every answer handler of one group, as the
-// request runner gives it: once as a success and once as a failure status,
-// so both the lists filled and the error read from the answer are reached.
-// FUZZ_ANSWERS names the group.
+// A service answer given to one answer handler of a group, as the request
+// runner gives it. The input's first byte chooses the handler and the status
+// it comes with; the rest is the answer's text. So each input's coverage is
+// that of one handler, and every status the runner hands over is reached: a
+// success, a failure, the refusals of an expired login (401) and of the
+// region (403), and no answer at all (-1). FUZZ_ANSWERS names the group.
 #include "support.h"
 
 #include "catalogue/playlists.h"
@@ -14,6 +16,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -49,16 +52,18 @@ const Group& group() {
     return *chosen;
 }
 
+constexpr int STATUSES[] = {200, 500, 401, 403, -1};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_setup();
-    std::string body = fuzz_text(data, size);
-    for (Handler handler : group().handlers) {
-        for (int status : {200, 500}) {
-            handler(status, body, curl_user_of_id(7));
-        }
-    }
+    const std::vector<Handler>& handlers = group().handlers;
+    size_t choice = size > 0 ? data[0] : 0;
+    Handler handler = handlers[choice % handlers.size()];
+    int status = STATUSES[choice / handlers.size() % std::size(STATUSES)];
+    std::string body = size > 0 ? fuzz_text(data + 1, size - 1) : std::string();
+    handler(status, body, curl_user_of_id(7));
     fuzz_done();
     return 0;
 }

@@ -51,6 +51,28 @@ CURL_STDERR = [
 ]
 
 
+# The handlers of each answer group, as many as answers.cpp gives it: an
+# input's first byte chooses the handler (the byte modulo their number) and
+# the status (the quotient, in the order of STATUSES there).
+HANDLERS = {"search": 1, "playlists": 6, "presets": 3, "recommend": 3, "genres": 1,
+            "downloadurl": 1, "login": 4}
+SUCCESS, FAILURE, REFUSED, FORBIDDEN, NO_ANSWER = range(5)
+
+
+def answer_inputs(group, answers):
+    """Every answer and error text for every handler of the group, with a
+    success and a failure status; the first error also with the refusals
+    and with no answer."""
+    count = HANDLERS[group]
+    inputs = []
+    for handler in range(count):
+        for text in answers + ERRORS:
+            inputs += [chr(handler + status * count) + text for status in (SUCCESS, FAILURE)]
+        inputs += [chr(handler + status * count) + ERRORS[0]
+                   for status in (REFUSED, FORBIDDEN, NO_ANSWER)]
+    return inputs
+
+
 def corpus():
     answers_of = {
         "search": [items_answer(SONGS), items_answer([])],
@@ -73,7 +95,8 @@ def corpus():
                   '<response><token expires="99999999999999999">abc</token>'
                   '<refreshtoken>r</refreshtoken></response>'],
     }
-    sets = {f"answer_{group}": answers + ERRORS for group, answers in answers_of.items()}
+    sets = {f"answer_{group}": answer_inputs(group, answers)
+            for group, answers in answers_of.items()}
     sets["control"] = control_messages()
     sets["curl_stderr"] = ["\x01" + text for text in CURL_STDERR] + ["\x10" + CURL_STDERR[0]]
     sets["json_escape"] = ["plain", 'quote " back \\ slash', "tab\tline\nend\x01\x1f\x7f",

@@ -5,6 +5,7 @@
 #include "common/paths.h"
 #include "core/hooks.h"
 #include "net/curl.h"
+#include "request/answer.h"
 #include "ui/json.h"
 #include "xml/xml.h"
 
@@ -17,7 +18,7 @@ namespace {
 std::string root_;
 
 // The requests of the input being run, for a look at a finding in a
-// debugger; cleared for every input, so memory stays bounded.
+// debugger; cleared at its end, so memory stays bounded.
 constexpr size_t MAX_RECORDED = 64;
 std::vector<std::vector<std::string>> requests_;
 
@@ -68,11 +69,15 @@ void fuzz_setup() {
     if (!ready) {
         abort();
     }
-    requests_.clear();
 }
 
 void fuzz_done() {
     json_flush();
+    // What the input left waiting goes with it: the recorded requests and
+    // the answers they wait for. An input that kept memory into the next
+    // would look like a leak to the fuzzer, which then runs it again.
+    requests_.clear();
+    answers_new_session();
 }
 
 const std::string& fuzz_root() {

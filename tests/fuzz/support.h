@@ -10,8 +10,7 @@
 // Called at the start of every input. Once per process: a fresh device root
 // below $TMPDIR (or /tmp) named in ONDEMAND_ROOT, with the folders the daemon
 // writes into, removed at exit; the XML reader and the daemon's hooks ready,
-// the debug log off. Every time: the requests recorded for the previous input
-// are forgotten.
+// the debug log off.
 //
 // The replay programs keep the daemon's own transport and files: no curl is
 // found below the root, so a request a handler starts fails at once, and the
@@ -22,8 +21,10 @@
 void fuzz_setup();
 
 // Called at the end of every input that runs handlers: the JSON files they
-// marked are rendered, each once, as the daemon's loop does after a pass.
-// (The replay programs write every file when it is made, marking none.)
+// marked are rendered, each once, as the daemon's loop does after a pass
+// (the replay programs write every file when it is made, marking none); the
+// requests recorded are forgotten and every answer still awaited is
+// withdrawn, as by switching off and on.
 void fuzz_done();
 
 // The root made by fuzz_setup().
