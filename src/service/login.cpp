@@ -214,8 +214,8 @@ void answer_tokens(int status, const std::string& body, void* user, bool login) 
     }
 }
 
-// The service's lifetime in seconds as milliseconds; a lifetime too long or
-// too negative for that stops at the largest one (the product would overflow).
+// The service's lifetime in seconds as milliseconds; one beyond what
+// milliseconds can hold stops at the end of the range instead of overflowing.
 long long seconds_to_ms(long long seconds) {
     constexpr long long LIMIT = LLONG_MAX / 1000;
     if (seconds > LIMIT || seconds < -LIMIT) {
